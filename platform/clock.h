@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace larkmoor {
+
+// One reading of the system clock: the instant and the local time of day that it showed,
+// taken together so that date, time and UTC offset all belong to the same moment.
+struct ClockReading {
+    std::int64_t utcNs = 0; // nanoseconds since 1970-01-01 00:00:00 UTC
+    int hour = 0;           // local time of day
+    int minute = 0;
+    int second = 0;
+    std::int32_t nanosecond = 0;
+};
+
+// "hh:mm:ss", 24-hour clock, two digits per field.
+std::string TimeText(const ClockReading& reading);
+
+// Seconds since midnight of an "hh:mm:ss" text, or nothing when the text is not of that form.
+std::optional<int> ParseTimeText(std::string_view text);
+
+// The UTC instant whose local time of day is exactly `timeText` (no fraction) on the reading's
+// own local date and in the reading's own UTC offset. Nothing when the text does not parse.
+std::optional<std::int64_t> TargetUtcNs(const ClockReading& reading, std::string_view timeText);
+
+class Clock {
+  public:
+    virtual ~Clock() = default;
+    virtual ClockReading Now() = 0;
+    // Moves the system clock so that the local time of day becomes `timeText` on the date of
+    // `basis`. False when the text is malformed or the system refuses the change.
+    virtual bool SetTimeOfDay(const ClockReading& basis, std::string_view timeText) = 0;
+};
+
+std::unique_ptr<Clock> MakeSystemClock();
+
+} // namespace larkmoor

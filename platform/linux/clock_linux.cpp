@@ -1,0 +1,35 @@
+#include "clock_linux.h"
+
+namespace larkmoor {
+
+ClockReading LocalReading(const timespec& ts) {
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    return {ts.tv_sec * std::int64_t{1'000'000'000} + ts.tv_nsec, local.tm_hour, local.tm_min,
+            local.tm_sec, static_cast<std::int32_t>(ts.tv_nsec)};
+}
+
+namespace {
+class LinuxClock : public Clock {
+  public:
+    ClockReading Now() override {
+        timespec ts{};
+        clock_gettime(CLOCK_REALTIME, &ts);
+        return LocalReading(ts);
+    }
+    bool SetTimeOfDay(const ClockReading& basis, std::string_view timeText) override {
+        const auto target = TargetUtcNs(basis, timeText);
+        if (!target)
+            return false;
+        const timespec ts{static_cast<time_t>(*target / 1'000'000'000),
+                          static_cast<long>(*target % 1'000'000'000)};
+        return clock_settime(CLOCK_REALTIME, &ts) == 0;
+    }
+};
+} // namespace
+
+std::unique_ptr<Clock> MakeSystemClock() {
+    return std::make_unique<LinuxClock>();
+}
+
+} // namespace larkmoor
