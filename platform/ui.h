@@ -65,6 +65,9 @@ struct TimerDecl {
     bool enabled;
 };
 
+// Both are fixed in size: a main window frame with a minimize box, or a dialog frame.
+enum class Frame { Single, Dialog };
+
 struct FormDecl {
     std::string_view name;
     std::string_view caption;
@@ -73,6 +76,7 @@ struct FormDecl {
     std::span<const ControlDecl> controls;
     std::span<const MenuDecl> menu = {};
     std::span<const TimerDecl> timers = {};
+    Frame frame = Frame::Single;
 };
 
 // What a backend reports back to a form. All calls come on the user-interface thread.

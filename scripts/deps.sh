@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what the builds and tests need, with apt-get, only when something is missing.
+set -euo pipefail
+
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-qpa-plugins
+          g++-mingw-w64-i686 wine wine32 xvfb xauth x11-utils imagemagick python3 dpkg-dev file)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing packages: ${missing[*]}; run this as root to install them." >&2
+  exit 1
+fi
+echo "Installing: ${missing[*]}"
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
