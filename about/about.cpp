@@ -29,6 +29,34 @@ const ui::FormDecl kFrmAbout = {
     "frmAbout", "", 5730, 3435, ui::kSystemColour, kControls, {}, {}, ui::Frame::Dialog,
 };
 
+bool DecodeRegistryValue(std::uint32_t type, const std::string& data, Registry& registry,
+                         std::string& text) {
+    switch (type) {
+    case kRegSz:
+        text = data.substr(0, data.find('\0'));
+        return true;
+    case kRegExpandSz:
+        text = registry.ExpandEnvironment(data.substr(0, data.find('\0')));
+        return true;
+    case kRegDword: {
+        // The bytes are stored least significant first: written last to first, they make the
+        // number's hexadecimal numeral. One trailing zero byte is taken for a terminator.
+        const std::size_t used =
+            !data.empty() && data.back() == '\0' ? data.size() - 1 : data.size();
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        text = "&h";
+        for (std::size_t i = used; i-- > 0;) {
+            const auto byte = static_cast<unsigned char>(data[i]);
+            text += kDigits[byte >> 4];
+            text += kDigits[byte & 0xF];
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
 std::string VersionText() {
     return "Version " + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
            std::to_string(kVersionRevision);
@@ -54,7 +82,36 @@ void FrmAbout::cmdOK_Click() {
     window_->Close();
 }
 
-void FrmAbout::cmdSysInfo_Click() {}
+void FrmAbout::StartSysInfo() {
+    std::string path;
+    if (GetKeyValue(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO", "PATH", path)) {
+        if (programs_.Start(path))
+            return;
+    } else if (GetKeyValue(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Shared Tools Location",
+                           "MSINFO", path)) {
+        path += "\\MSINFO32.EXE";
+        if (programs_.NormalFileExists(path) && programs_.Start(path))
+            return;
+    }
+    windows_.ShowMessage(Window(), kSysInfoUnavailable, kTitle);
+}
+
+bool FrmAbout::GetKeyValue(RegistryKey KeyRoot, const std::string& KeyName,
+                           const std::string& SubKeyRef, std::string& KeyVal) {
+    KeyVal.clear();
+    RegistryKey key = 0;
+    if (registry_.OpenKey(KeyRoot, KeyName, kKeyRead, key) != kErrorSuccess)
+        return false;
+    std::uint32_t type = kRegNone;
+    std::uint32_t size = kReadBufferSize;
+    unsigned char buffer[kReadBufferSize] = {};
+    const bool read = registry_.QueryValue(key, SubKeyRef, type, buffer, size) == kErrorSuccess;
+    registry_.CloseKey(key);
+    if (!read || size > kReadBufferSize)
+        return false;
+    return DecodeRegistryValue(type, std::string(reinterpret_cast<char*>(buffer), size), registry_,
+                               KeyVal);
+}
 
 void FrmAbout::Click(std::string_view name) {
     if (name == "cmdOK")

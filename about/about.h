@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/registry.h"
 #include "platform/ui.h"
 
 #include <memory>
@@ -16,12 +17,24 @@ inline constexpr const char* kDisclaimer =
     "parallel port is connected to pin 18 (ground), the clock is set to HH:54:30 of the current "
     "hour.  Run it only on a computer whose clock may be changed this way.";
 
+inline constexpr const char* kSysInfoUnavailable = "System Information Is Unavailable At This Time";
+
+// Registry values are read into a buffer of this size; larger ones count as missing.
+inline constexpr std::uint32_t kReadBufferSize = 1024;
+
+// A registry value's data as text: REG_SZ up to its first zero byte, REG_EXPAND_SZ the same with
+// environment references expanded, REG_DWORD as "&h" and upper-case hex digits. False for types
+// that are not text or number.
+bool DecodeRegistryValue(std::uint32_t type, const std::string& data, Registry& registry,
+                         std::string& text);
+
 // "Version major.minor.revision".
 std::string VersionText();
 
 class FrmAbout : public ui::FormEvents {
   public:
-    explicit FrmAbout(ui::WindowSystem& windows) : windows_(windows) {}
+    FrmAbout(ui::WindowSystem& windows, Registry& registry, Programs& programs)
+        : windows_(windows), registry_(registry), programs_(programs) {}
 
     // Loads the dialog if it is not open (running Form_Load), shows it and brings it to front.
     void Open();
@@ -30,12 +43,22 @@ class FrmAbout : public ui::FormEvents {
 
     void Form_Load();
     void cmdOK_Click();
-    void cmdSysInfo_Click();
+    void cmdSysInfo_Click() { StartSysInfo(); }
+
+    // Finds the system information tool through the registry and starts it, or tells the user
+    // that it is unavailable.
+    void StartSysInfo();
+    // Reads the value `SubKeyRef` of the key `KeyName` below `KeyRoot` as text into `KeyVal`.
+    // False when the key or value is missing, too large, or of a type that is not text or number.
+    bool GetKeyValue(RegistryKey KeyRoot, const std::string& KeyName, const std::string& SubKeyRef,
+                     std::string& KeyVal);
 
     void Click(std::string_view name) override;
 
   private:
     ui::WindowSystem& windows_;
+    Registry& registry_;
+    Programs& programs_;
     std::unique_ptr<ui::Window> window_;
 };
 

@@ -4,8 +4,12 @@
 
 #include "platform/clock.h"
 #include "platform/port.h"
+#include "platform/registry.h"
 #include "platform/ui.h"
 
+#include <algorithm>
+#include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,6 +56,79 @@ class FakeControl : public ui::Control {
     std::string Text() const override { return text; }
     void SetVisible(bool v) override { visible = v; }
     bool Visible() const override { return visible; }
+};
+
+// A registry of (key, value) -> (type, bytes) that counts its open keys.
+class FakeRegistry : public Registry {
+  public:
+    struct Value {
+        std::uint32_t type;
+        std::string data;
+    };
+    std::map<std::pair<std::string, std::string>, Value> values;
+    std::vector<std::uint32_t> accessMasks;
+    std::vector<std::string> queried;
+    int openKeys = 0;
+
+    void Put(const std::string& key, const std::string& name, std::uint32_t type,
+             const std::string& data) {
+        values[{key, name}] = {type, data};
+    }
+    long OpenKey(RegistryKey root, const std::string& subKey, std::uint32_t access,
+                 RegistryKey& key) override {
+        accessMasks.push_back(access);
+        for (const auto& [id, value] : values) {
+            if (root == kHkeyLocalMachine && id.first == subKey) {
+                keys_.push_back(subKey);
+                key = keys_.size(); // 1-based handle
+                ++openKeys;
+                return kErrorSuccess;
+            }
+        }
+        return kErrorFileNotFound;
+    }
+    long QueryValue(RegistryKey key, const std::string& name, std::uint32_t& type,
+                    unsigned char* data, std::uint32_t& size) override {
+        queried.push_back(keys_.at(key - 1) + "|" + name);
+        const auto it = values.find({keys_.at(key - 1), name});
+        if (it == values.end())
+            return kErrorFileNotFound;
+        if (it->second.data.size() > size)
+            return kErrorMoreData;
+        std::memcpy(data, it->second.data.data(), it->second.data.size());
+        type = it->second.type;
+        size = static_cast<std::uint32_t>(it->second.data.size());
+        return kErrorSuccess;
+    }
+    long CloseKey(RegistryKey) override {
+        --openKeys;
+        return kErrorSuccess;
+    }
+    std::string ExpandEnvironment(const std::string& text) override {
+        std::string out = text;
+        for (std::size_t at; (at = out.find("%SystemRoot%")) != std::string::npos;)
+            out.replace(at, 12, "C:\\Windows");
+        return out;
+    }
+
+  private:
+    std::vector<std::string> keys_;
+};
+
+class FakePrograms : public Programs {
+  public:
+    std::vector<std::string> files; // normal files that exist
+    std::vector<std::string> startable;
+    std::vector<std::string> lookedUp, started;
+
+    bool NormalFileExists(const std::string& path) override {
+        lookedUp.push_back(path);
+        return std::find(files.begin(), files.end(), path) != files.end();
+    }
+    bool Start(const std::string& path) override {
+        started.push_back(path);
+        return std::find(startable.begin(), startable.end(), path) != startable.end();
+    }
 };
 
 } // namespace larkmoor::fakes
