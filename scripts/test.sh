@@ -14,6 +14,10 @@ build() {
 build linux
 ctest --preset linux -j"$jobs"
 
+# The watcher, the forms and the Linux pieces again, under AddressSanitizer and UBSan.
+build linux-asan
+ctest --preset linux-asan -j"$jobs"
+
 build windows
 export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" sh -c '
