@@ -1,7 +1,13 @@
 #!/usr/bin/env python3
-"""Draws larkmoor.ico: a 32 x 32, 16-colour clock face showing 54 minutes 30 seconds past."""
+"""Draws the program icon, a 32 x 32, 16-colour clock face showing 54 minutes 30 seconds past.
+
+With no argument it writes larkmoor.ico beside this script; with a path ending in .png it writes
+the same picture as a PNG there (for the Linux desktop entry).
+"""
 import math
 import struct
+import sys
+import zlib
 
 PALETTE = [(0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128),
            (0, 128, 128), (192, 192, 192), (128, 128, 128), (255, 0, 0), (0, 255, 0),
@@ -51,7 +57,22 @@ def ico(pixels):
     return struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", SIZE, SIZE, 16, 0, 1, 4, len(image), 22) + image
 
 
+def png(pixels):
+    rows = b"".join(b"\0" + b"".join(bytes(PALETTE[p] + (255,)) if p is not None else bytes(4)
+                                     for p in row) for row in pixels)
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9))
+            + chunk(b"IEND", b""))
+
+
 if __name__ == "__main__":
     import os
-    with open(os.path.join(os.path.dirname(__file__), "larkmoor.ico"), "wb") as f:
-        f.write(ico(draw()))
+    if len(sys.argv) > 1:
+        with open(sys.argv[1], "wb") as f:
+            f.write(png(draw()))
+    else:
+        with open(os.path.join(os.path.dirname(__file__), "larkmoor.ico"), "wb") as f:
+            f.write(ico(draw()))

@@ -1,0 +1,31 @@
+# Packages: a zip for Windows, a Debian package for Linux (`cmake --build <dir> --target package`).
+set(CPACK_PACKAGE_NAME larkmoor)
+set(CPACK_PACKAGE_VENDOR "Larkmoor")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Sets the PC clock to minute 54, second 30 at each closure of a parallel-port contact")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+
+if(WIN32)
+  install(TARGETS larkmoor RUNTIME DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/resources/readme-windows.txt DESTINATION . RENAME README.txt)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME larkmoor-${PROJECT_VERSION}-win32)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+else()
+  set(icon ${PROJECT_BINARY_DIR}/generated/larkmoor.png)
+  add_custom_command(OUTPUT ${icon}
+                     COMMAND python3 ${PROJECT_SOURCE_DIR}/resources/make_icon.py ${icon}
+                     DEPENDS ${PROJECT_SOURCE_DIR}/resources/make_icon.py)
+  add_custom_target(larkmoor_png ALL DEPENDS ${icon})
+  install(TARGETS larkmoor RUNTIME DESTINATION bin)
+  install(FILES ${PROJECT_SOURCE_DIR}/resources/larkmoor.desktop DESTINATION share/applications)
+  install(FILES ${icon} DESTINATION share/icons/hicolor/32x32/apps)
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Larkmoor developers <larkmoor@localhost>")
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+
+include(CPack)
