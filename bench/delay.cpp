@@ -1,0 +1,123 @@
+#include "delay.h"
+
+#include "mainwindow/mainwindow.h"
+#include "usage.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace larkmoor;
+using Steady = std::chrono::steady_clock;
+
+class ContactPort : public Port {
+  public:
+    std::atomic<int> status{127};
+    std::optional<std::uint8_t> Inp(std::uint16_t) override {
+        return static_cast<std::uint8_t>(status.load());
+    }
+};
+
+// Reads the real time of day; records when a set is asked for instead of setting anything.
+class RecordingClock : public Clock {
+  public:
+    explicit RecordingClock(Clock& real) : real_(real) {}
+    ClockReading Now() override { return real_.Now(); }
+    bool SetTimeOfDay(const ClockReading&, std::string_view) override {
+        std::lock_guard lock(mutex);
+        sets.push_back(Steady::now());
+        return true;
+    }
+    std::mutex mutex;
+    std::vector<Steady::time_point> sets;
+
+  private:
+    Clock& real_;
+};
+
+// A hidden window whose timer ends the program once the contact thread is done.
+constexpr ui::TimerDecl kStopTimer[] = {{"tmrStop", 100, true}};
+constexpr ui::FormDecl kStopper = {"frmStopper", "", 15, 15, 0, {}, {}, kStopTimer};
+
+class Stopper : public ui::FormEvents {
+  public:
+    Stopper(ui::WindowSystem& windows, std::atomic<bool>& done)
+        : windows_(windows), done_(done), window_(windows.Create(kStopper, *this)) {}
+    void Timer(std::string_view) override {
+        if (done_)
+            windows_.End();
+    }
+
+  private:
+    ui::WindowSystem& windows_;
+    std::atomic<bool>& done_;
+    std::unique_ptr<ui::Window> window_;
+};
+
+double Percentile(std::vector<double> values, double p) {
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(p * (values.size() - 1) + 0.5)];
+}
+
+} // namespace
+
+int RunDelayBench(ui::WindowSystem& windows, int closures, int idleSeconds) {
+    ContactPort port;
+    auto realClock = MakeSystemClock();
+    RecordingClock clock(*realClock);
+    std::atomic<bool> done{false};
+    std::vector<Steady::time_point> closed;
+    double idleCpu = 0;
+
+    std::thread contact([&] {
+        std::mt19937 random(12345);
+        auto ms = [&](int low, int high) {
+            return std::chrono::milliseconds(std::uniform_int_distribution(low, high)(random));
+        };
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        for (int i = 0; i < closures; ++i) {
+            std::this_thread::sleep_for(ms(40, 140)); // open, ending at a random moment
+            closed.push_back(Steady::now());
+            port.status = 119;
+            std::this_thread::sleep_for(ms(70, 150)); // held for more than one tick
+            port.status = 127;
+        }
+        const double before = CpuSeconds();
+        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+        idleCpu = CpuSeconds() - before;
+        done = true;
+    });
+
+    MnuMenu mnuMenu(windows, port, clock, {});
+    Stopper stopper(windows, done);
+    mnuMenu.Show();
+    windows.Run();
+    contact.join();
+
+    // Each closure's delay is that of the first set after it and before the next closure.
+    std::vector<double> delays;
+    for (std::size_t i = 0; i < closed.size(); ++i) {
+        const auto end = i + 1 < closed.size() ? closed[i + 1] : Steady::time_point::max();
+        const auto set = std::lower_bound(clock.sets.begin(), clock.sets.end(), closed[i]);
+        if (set != clock.sets.end() && *set < end)
+            delays.push_back(std::chrono::duration<double, std::milli>(*set - closed[i]).count());
+    }
+    std::printf("closures %d\nacted_on %zu\nsets %zu\n", closures, delays.size(),
+                clock.sets.size());
+    if (!delays.empty())
+        std::printf("delay_median_ms %.1f\ndelay_p99_ms %.1f\ndelay_max_ms %.1f\n",
+                    Percentile(delays, 0.5), Percentile(delays, 0.99),
+                    *std::max_element(delays.begin(), delays.end()));
+    std::printf("idle_cpu_percent %.3f\npeak_memory_kb %ld\n", 100.0 * idleCpu / idleSeconds,
+                PeakMemoryKb());
+    return delays.size() == static_cast<std::size_t>(closures) && clock.sets.size() == delays.size()
+               ? 0
+               : 1;
+}

@@ -1,0 +1,13 @@
+// The closure-to-set delay of the Qt build.
+#include "delay.h"
+#include "platform/qt/window_qt.h"
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    const int closures = argc > 1 ? std::atoi(argv[1]) : 200;
+    const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 60;
+    int qtArgc = 1;
+    larkmoor::QtWindowSystem windows(qtArgc, argv);
+    return RunDelayBench(windows, closures, idleSeconds);
+}

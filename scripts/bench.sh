@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Measures the program and prints one table: the cost of a watcher pass, the delay from a contact
+# closing to the clock-set call (Qt offscreen, Win32 under Wine), idle CPU, peak memory, exe size.
+# Usage: scripts/bench.sh [closures] [idle seconds]   (defaults 200 and 60)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+closures=${1:-200}
+idle=${2:-60}
+
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j"$(nproc)" --target bench_pass bench_delay >/dev/null
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j"$(nproc)" --target bench_delay larkmoor >/dev/null
+
+pass_ns=$(build/linux/bench/bench_pass --benchmark_format=csv 2>/dev/null |
+          awk -F, '/WatcherPass/ {printf "%.0f", $3}')
+
+# Runs the delay benchmark in the background and the other one beside it, on two cores.
+QT_QPA_PLATFORM=offscreen build/linux/bench/bench_delay "$closures" "$idle" >build/linux/bench/delay.txt &
+qt=$!
+export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" sh -c \
+  "wineboot --init >/dev/null 2>&1; wine build/windows/bench/bench_delay.exe $closures $idle" \
+  | tr -d '\r' >build/windows/bench/delay.txt
+wait $qt
+
+value() { awk -v k="$2" '$1 == k {print $2}' "$1"; }
+exe_kb=$(( $(stat -c %s build/windows/app/larkmoor.exe) / 1024 ))
+
+printf '| measure | Qt (offscreen) | Win32 (Wine) |\n|---|---|---|\n'
+printf '| one watcher pass, real Linux port reader and clock | %s ns | |\n' "$pass_ns"
+q=build/linux/bench/delay.txt w=build/windows/bench/delay.txt
+printf '| closures acted on | %s of %s | %s of %s |\n' "$(value $q acted_on)" "$closures" "$(value $w acted_on)" "$closures"
+printf '| delay closure -> clock set, median | %s ms | %s ms |\n' "$(value $q delay_median_ms)" "$(value $w delay_median_ms)"
+printf '| delay, 99th percentile | %s ms | %s ms |\n' "$(value $q delay_p99_ms)" "$(value $w delay_p99_ms)"
+printf '| delay, maximum | %s ms | %s ms |\n' "$(value $q delay_max_ms)" "$(value $w delay_max_ms)"
+printf '| CPU while watching an open contact (%s s) | %s %% | %s %% |\n' "$idle" "$(value $q idle_cpu_percent)" "$(value $w idle_cpu_percent)"
+printf '| peak memory | %s KiB | %s KiB |\n' "$(value $q peak_memory_kb)" "$(value $w peak_memory_kb)"
+printf '| larkmoor.exe | | %s KiB |\n' "$exe_kb"
