@@ -33,6 +33,8 @@ class Win32Window : public ui::Window {
     // The native window, and that of a declared control; null once closed.
     HWND Handle() const { return hwnd_; }
     HWND ControlHandle(std::string_view name);
+    // The WM_COMMAND id of a declared menu command; 0 for none.
+    UINT CommandId(std::string_view name) const;
     // The DPI the window is laid out for.
     int Dpi() const { return dpi_; }
 

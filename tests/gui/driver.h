@@ -1,0 +1,60 @@
+#pragma once
+
+// Drives a real window system as a user would and reads back what is on the screen, so that one
+// suite checks both backends.
+
+#include "platform/ui.h"
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace larkmoor::gui {
+
+struct Rect {
+    int left, top, width, height;
+    bool operator==(const Rect&) const = default;
+};
+inline void PrintTo(const Rect& r, std::ostream* out) {
+    *out << "(" << r.left << "," << r.top << ") " << r.width << "x" << r.height;
+}
+
+enum class Key { Enter, Escape, Tab };
+
+class Driver {
+  public:
+    virtual ~Driver() = default;
+    virtual ui::WindowSystem& Windows() = 0;
+
+    // Pixels: the size of a window's client area, and a control's place in it.
+    virtual Rect Client(ui::Window& window) = 0;
+    virtual Rect Place(ui::Window& window, std::string_view control) = 0;
+    // The colours a label is drawn with, and the platform's own text colour.
+    virtual ui::Colour TextColour(ui::Window& window, std::string_view label) = 0;
+    virtual ui::Colour BackColour(ui::Window& window, std::string_view label) = 0;
+    virtual ui::Colour SystemTextColour() = 0;
+    // The menu bar, an entry per string: "Files>Exit" for a drop-down and its commands.
+    virtual std::vector<std::string> Menu(ui::Window& window) = 0;
+    virtual bool HasFocus(ui::Window& window, std::string_view control) = 0;
+    // Top-level windows on the screen, message boxes included.
+    virtual int ShownWindows() = 0;
+    // "caption: text" of an open message box, or empty.
+    virtual std::string MessageText() = 0;
+
+    // What the user does; it takes effect in the event loop.
+    virtual void Press(Key key) = 0; // to the control with the focus
+    virtual void Choose(ui::Window& window, std::string_view menuCommand) = 0;
+    virtual void Click(ui::Window& window, std::string_view button) = 0;
+    virtual void CloseFrame(ui::Window& window) = 0;
+    virtual void DismissMessageBox() = 0;
+
+    // Runs the event loop. True when it ended by itself; false when `until` held (looked at
+    // every 10 ms, also inside modal loops) or `limitMs` passed first.
+    virtual bool Run(int limitMs, std::function<bool()> until = {}) = 0;
+};
+
+std::unique_ptr<Driver> MakeDriver();
+
+} // namespace larkmoor::gui

@@ -1,0 +1,149 @@
+// Drives the Qt window system on the offscreen platform.
+#include "driver.h"
+#include "platform/qt/window_qt.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+
+namespace larkmoor::gui {
+namespace {
+
+int argc = 1;
+char arg0[] = "gui_tests";
+char* argv[] = {arg0, nullptr};
+
+ui::Colour ToColour(const QColor& c) {
+    return ui::Rgb(c.red(), c.green(), c.blue());
+}
+
+QWidget* Widget(ui::Window& window, std::string_view name) {
+    QWidget* top = QtWindowSystem::TopLevel(window);
+    return top ? top->findChild<QWidget*>(QString::fromUtf8(name.data(), name.size())) : nullptr;
+}
+
+QMessageBox* OpenBox() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+            return box;
+    return nullptr;
+}
+
+// Runs `action` from the event loop, as a user's input would arrive.
+void Later(std::function<void()> action) {
+    QTimer::singleShot(0, qApp, std::move(action));
+}
+
+class QtDriver : public Driver {
+  public:
+    ui::WindowSystem& Windows() override { return windows_; }
+
+    Rect Client(ui::Window& window) override {
+        const QSize size = Widget(window, kClientAreaName)->size();
+        return {0, 0, size.width(), size.height()};
+    }
+    Rect Place(ui::Window& window, std::string_view control) override {
+        const QRect r = Widget(window, control)->geometry();
+        return {r.x(), r.y(), r.width(), r.height()};
+    }
+    ui::Colour TextColour(ui::Window& window, std::string_view label) override {
+        QWidget* w = Widget(window, label);
+        return ToColour(w->palette().color(w->foregroundRole()));
+    }
+    // The pixel in the label's bottom-right corner, as the window draws it.
+    ui::Colour BackColour(ui::Window& window, std::string_view label) override {
+        QWidget* w = Widget(window, label);
+        const QImage image = w->window()->grab().toImage();
+        return ToColour(
+            image.pixelColor(w->mapTo(w->window(), QPoint(w->width() - 1, w->height() - 1))));
+    }
+    ui::Colour SystemTextColour() override {
+        return ToColour(QApplication::palette().color(QPalette::WindowText));
+    }
+    std::vector<std::string> Menu(ui::Window& window) override {
+        std::vector<std::string> entries;
+        for (QAction* action :
+             QtWindowSystem::TopLevel(window)->findChild<QMenuBar*>()->actions()) {
+            std::string entry = action->text().toStdString();
+            if (QMenu* menu = action->menu()) {
+                for (QAction* item : menu->actions())
+                    entries.push_back(entry + ">" + item->text().toStdString());
+                continue;
+            }
+            entries.push_back(entry);
+        }
+        return entries;
+    }
+    bool HasFocus(ui::Window& window, std::string_view control) override {
+        return QApplication::focusWidget() &&
+               QApplication::focusWidget() == Widget(window, control);
+    }
+    int ShownWindows() override {
+        int shown = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            shown += w->isVisible() && !qobject_cast<QMenu*>(w);
+        return shown;
+    }
+    std::string MessageText() override {
+        QMessageBox* box = OpenBox();
+        return box ? (box->windowTitle() + ": " + box->text()).toStdString() : std::string();
+    }
+
+    void Press(Key key) override {
+        const Qt::Key qtKey = key == Key::Enter    ? Qt::Key_Return
+                              : key == Key::Escape ? Qt::Key_Escape
+                                                   : Qt::Key_Tab;
+        Later([qtKey] { QTest::keyClick(QApplication::focusWidget(), qtKey); });
+    }
+    void Choose(ui::Window& window, std::string_view command) override {
+        QAction* action = QtWindowSystem::TopLevel(window)->findChild<QAction*>(
+            QString::fromUtf8(command.data(), command.size()));
+        Later([action] { action->trigger(); });
+    }
+    void Click(ui::Window& window, std::string_view button) override {
+        auto* b = qobject_cast<QPushButton*>(Widget(window, button));
+        Later([b] { b->click(); });
+    }
+    void CloseFrame(ui::Window& window) override {
+        QWidget* top = QtWindowSystem::TopLevel(window);
+        Later([top] { top->close(); });
+    }
+    void DismissMessageBox() override {
+        if (QMessageBox* box = OpenBox())
+            box->button(QMessageBox::Ok)->click();
+    }
+
+    bool Run(int limitMs, std::function<bool()> until) override {
+        bool stopped = false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, [&] {
+            if ((until && until()) || std::chrono::steady_clock::now() >= deadline) {
+                stopped = true;
+                check.stop();
+                QCoreApplication::exit(0);
+            }
+        });
+        check.start(10);
+        windows_.Run();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return !stopped;
+    }
+
+  private:
+    QtWindowSystem windows_{argc, argv};
+};
+
+} // namespace
+
+std::unique_ptr<Driver> MakeDriver() {
+    return std::make_unique<QtDriver>();
+}
+
+} // namespace larkmoor::gui

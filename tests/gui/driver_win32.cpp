@@ -1,0 +1,170 @@
+// Drives the Win32 window system under Wine, reading the screen back through the Win32 API.
+#include "driver.h"
+#include "platform/win32/window_win32.h"
+
+#include <chrono>
+
+namespace larkmoor::gui {
+namespace {
+
+HWND Hwnd(ui::Window& window) {
+    return dynamic_cast<Win32Window&>(window).Handle();
+}
+HWND Child(ui::Window& window, std::string_view name) {
+    return dynamic_cast<Win32Window&>(window).ControlHandle(name);
+}
+
+std::string TextOf(HWND hwnd) {
+    char text[512] = "";
+    GetWindowTextA(hwnd, text, sizeof text);
+    return text;
+}
+
+BOOL CALLBACK Collect(HWND hwnd, LPARAM out) {
+    if (IsWindowVisible(hwnd))
+        reinterpret_cast<std::vector<HWND>*>(out)->push_back(hwnd);
+    return TRUE;
+}
+std::vector<HWND> ShownThreadWindows() {
+    std::vector<HWND> shown;
+    EnumThreadWindows(GetCurrentThreadId(), Collect, reinterpret_cast<LPARAM>(&shown));
+    return shown;
+}
+
+HWND OpenBox() {
+    for (HWND hwnd : ShownThreadWindows()) {
+        char name[16] = "";
+        GetClassNameA(hwnd, name, sizeof name);
+        if (std::string(name) == "#32770")
+            return hwnd;
+    }
+    return nullptr;
+}
+
+// What a label's parent answers to WM_CTLCOLORSTATIC: the colours it is painted with.
+std::pair<COLORREF, COLORREF> Painted(HWND label) {
+    HDC dc = GetDC(label);
+    auto brush = reinterpret_cast<HBRUSH>(SendMessageA(GetParent(label), WM_CTLCOLORSTATIC,
+                                                       reinterpret_cast<WPARAM>(dc),
+                                                       reinterpret_cast<LPARAM>(label)));
+    LOGBRUSH logBrush{};
+    GetObjectA(brush, sizeof logBrush, &logBrush);
+    const COLORREF text = GetTextColor(dc);
+    ReleaseDC(label, dc);
+    return {text, logBrush.lbColor};
+}
+
+// The loop's watch: looked at by a thread timer, which also fires inside modal loops.
+struct Watch {
+    std::function<bool()> until;
+    std::chrono::steady_clock::time_point deadline;
+    bool stopped = false;
+};
+Watch* watch = nullptr;
+void CALLBACK Check(HWND, UINT, UINT_PTR, DWORD) {
+    if (!watch || watch->stopped)
+        return;
+    if ((watch->until && watch->until()) || std::chrono::steady_clock::now() >= watch->deadline) {
+        watch->stopped = true;
+        PostQuitMessage(0);
+    }
+}
+
+class Win32Driver : public Driver {
+  public:
+    ui::WindowSystem& Windows() override { return windows_; }
+
+    Rect Client(ui::Window& window) override {
+        RECT r{};
+        GetClientRect(Hwnd(window), &r);
+        return {0, 0, r.right, r.bottom};
+    }
+    Rect Place(ui::Window& window, std::string_view control) override {
+        HWND hwnd = Child(window, control);
+        RECT r{};
+        GetWindowRect(hwnd, &r);
+        MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
+        return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+    }
+    ui::Colour TextColour(ui::Window& window, std::string_view label) override {
+        return Painted(Child(window, label)).first;
+    }
+    ui::Colour BackColour(ui::Window& window, std::string_view label) override {
+        return Painted(Child(window, label)).second;
+    }
+    ui::Colour SystemTextColour() override { return GetSysColor(COLOR_BTNTEXT); }
+    std::vector<std::string> Menu(ui::Window& window) override {
+        std::vector<std::string> entries;
+        HMENU bar = GetMenu(Hwnd(window));
+        for (int i = 0; i < GetMenuItemCount(bar); ++i) {
+            const std::string entry = MenuText(bar, i);
+            HMENU dropDown = GetSubMenu(bar, i);
+            if (!dropDown) {
+                entries.push_back(entry);
+                continue;
+            }
+            for (int j = 0; j < GetMenuItemCount(dropDown); ++j)
+                entries.push_back(entry + ">" + MenuText(dropDown, j));
+        }
+        return entries;
+    }
+    bool HasFocus(ui::Window& window, std::string_view control) override {
+        return GetFocus() && GetFocus() == Child(window, control);
+    }
+    int ShownWindows() override { return static_cast<int>(ShownThreadWindows().size()); }
+    std::string MessageText() override {
+        HWND box = OpenBox();
+        if (!box)
+            return {};
+        char text[256] = "";
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the message's static control
+        return TextOf(box) + ": " + text;
+    }
+
+    void Press(Key key) override {
+        const WPARAM vk = key == Key::Enter ? VK_RETURN : key == Key::Escape ? VK_ESCAPE : VK_TAB;
+        PostMessageA(GetFocus(), WM_KEYDOWN, vk, 0);
+    }
+    void Choose(ui::Window& window, std::string_view command) override {
+        PostMessageA(Hwnd(window), WM_COMMAND,
+                     dynamic_cast<Win32Window&>(window).CommandId(command), 0);
+    }
+    void Click(ui::Window& window, std::string_view button) override {
+        PostMessageA(Child(window, button), BM_CLICK, 0, 0);
+    }
+    void CloseFrame(ui::Window& window) override { PostMessageA(Hwnd(window), WM_CLOSE, 0, 0); }
+    void DismissMessageBox() override {
+        if (HWND box = OpenBox())
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+
+    bool Run(int limitMs, std::function<bool()> until) override {
+        Watch w{std::move(until),
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs)};
+        watch = &w;
+        const UINT_PTR timer = SetTimer(nullptr, 0, 10, Check);
+        windows_.Run();
+        KillTimer(nullptr, timer);
+        watch = nullptr;
+        MSG quit; // one posted just as the loop ended by itself
+        PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+        return !w.stopped;
+    }
+
+  private:
+    static std::string MenuText(HMENU menu, int position) {
+        char text[64] = "";
+        GetMenuStringA(menu, position, text, sizeof text, MF_BYPOSITION);
+        return text;
+    }
+
+    Win32WindowSystem windows_{GetModuleHandleA(nullptr)};
+};
+
+} // namespace
+
+std::unique_ptr<Driver> MakeDriver() {
+    return std::make_unique<Win32Driver>();
+}
+
+} // namespace larkmoor::gui

@@ -1,0 +1,195 @@
+// The program's windows on the real window system of the platform, driven as a user would.
+#include "about/about.h"
+#include "driver.h"
+#include "fakes.h"
+#include "mainwindow/mainwindow.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace larkmoor::gui {
+namespace {
+
+using namespace fakes;
+
+constexpr ui::Colour kWhite = ui::Rgb(255, 255, 255);
+constexpr ui::Colour kTeal = ui::Rgb(0, 128, 128);
+constexpr ui::Colour kBlack = ui::Rgb(0, 0, 0);
+
+Rect At96Dpi(const ui::ControlDecl& c) {
+    const auto px = [](int twips) { return ui::TwipsToPixels(twips, 96); };
+    return {px(c.left), px(c.top), px(c.width), px(c.height)};
+}
+
+struct GuiTest : ::testing::Test {
+    std::unique_ptr<Driver> driver = MakeDriver();
+    ui::WindowSystem& windows = driver->Windows();
+    FakePort port;
+    FakeClock clock;
+    FakeRegistry registry;
+    FakePrograms programs;
+    std::optional<FrmAbout> about;
+    MnuMenu menu{windows, port, clock, [this] {
+                     if (!about)
+                         about.emplace(windows, registry, programs);
+                     about->Open();
+                 }};
+
+    GuiTest() {
+        clock.SetNow(9, 5, 7);
+        menu.Show();
+    }
+    bool AboutShown() { return about && about->Window(); }
+    void OpenAbout() {
+        driver->Choose(menu.Window(), "mnuAbout");
+        ASSERT_FALSE(driver->Run(3000, [&] { return AboutShown(); }));
+        ASSERT_TRUE(AboutShown());
+    }
+};
+
+TEST_F(GuiTest, MainWindowIsDrawnAsDeclaredAndEmptyBeforeTheFirstTick) {
+    ui::Window& w = menu.Window();
+    EXPECT_EQ(w.Caption(), "Larkmoor");
+    EXPECT_EQ(driver->Client(w), (Rect{0, 0, 219, 51}));
+    EXPECT_EQ(driver->Place(w, "lblPort"), (Rect{8, 8, 97, 17}));
+    EXPECT_EQ(driver->Place(w, "lblTime"), (Rect{112, 8, 97, 17}));
+    for (const char* label : {"lblPort", "lblTime"}) {
+        SCOPED_TRACE(label);
+        EXPECT_EQ(driver->TextColour(w, label), kWhite);
+        EXPECT_EQ(driver->BackColour(w, label), kTeal);
+        EXPECT_EQ(w.Find(label).Text(), "");
+        EXPECT_TRUE(w.Find(label).Visible());
+    }
+    EXPECT_EQ(driver->Menu(w), (std::vector<std::string>{"Files>Exit", "About"}));
+}
+
+TEST_F(GuiTest, TheTimerRunsTheWatcherAboutEvery50Milliseconds) {
+    EXPECT_FALSE(driver->Run(1000));
+    EXPECT_EQ(menu.Window().Find("lblTime").Text(), "09:05:07");
+    EXPECT_FALSE(menu.Window().Find("lblPort").Visible());
+    EXPECT_GE(clock.reads, 12); // one reading per pass with the contact open
+    EXPECT_LE(clock.reads, 22);
+}
+
+TEST_F(GuiTest, ExitEndsTheProgramWithEveryWindowGone) {
+    OpenAbout();
+    EXPECT_EQ(driver->ShownWindows(), 2);
+    driver->Choose(menu.Window(), "mnuExit");
+    EXPECT_TRUE(driver->Run(3000));
+    EXPECT_EQ(driver->ShownWindows(), 0);
+    EXPECT_FALSE(menu.Window().IsOpen());
+    EXPECT_FALSE(AboutShown());
+}
+
+TEST_F(GuiTest, ClosingTheMainWindowStopsTheWatcherAndTheDialogKeepsTheProgramAlive) {
+    OpenAbout();
+    driver->CloseFrame(menu.Window());
+    EXPECT_FALSE(driver->Run(300));
+    EXPECT_FALSE(menu.Window().IsOpen());
+    const int reads = clock.reads;
+    EXPECT_FALSE(driver->Run(300)); // still running: the dialog is open
+    EXPECT_EQ(clock.reads, reads);  // but no pass since the close
+
+    driver->CloseFrame(*about->Window());
+    EXPECT_TRUE(driver->Run(3000));
+}
+
+TEST_F(GuiTest, AboutDialogIsDrawnAsDeclared) {
+    OpenAbout();
+    ui::Window& w = *about->Window();
+    EXPECT_EQ(w.Caption(), "About Larkmoor");
+    EXPECT_EQ(driver->Client(w), (Rect{0, 0, 382, 229}));
+    for (const auto& control : kFrmAbout.controls)
+        EXPECT_EQ(driver->Place(w, control.name), At96Dpi(control)) << control.name;
+    EXPECT_EQ(w.Find("lblVersion").Text(), "Version 1.0.0");
+    EXPECT_EQ(w.Find("lblDisclaimer").Text(), kDisclaimer);
+    EXPECT_EQ(driver->TextColour(w, "lblVersion"), driver->SystemTextColour());
+    for (const char* label : {"lblTitle", "lblDescription", "lblDisclaimer"})
+        EXPECT_EQ(driver->TextColour(w, label), kBlack) << label;
+
+    EXPECT_TRUE(driver->HasFocus(w, "cmdOK"));
+    driver->Press(Key::Tab);
+    EXPECT_FALSE(driver->Run(2000, [&] { return driver->HasFocus(w, "cmdSysInfo"); }));
+    EXPECT_TRUE(driver->HasFocus(w, "cmdSysInfo"));
+}
+
+TEST_F(GuiTest, EnterAndEscapeCloseTheDialogAndItOpensAgainFilledIn) {
+    for (Key key : {Key::Enter, Key::Escape}) {
+        OpenAbout();
+        OpenAbout(); // already open: still one dialog
+        EXPECT_EQ(driver->ShownWindows(), 2);
+        driver->Press(key);
+        EXPECT_FALSE(driver->Run(3000, [&] { return !AboutShown(); }));
+        EXPECT_FALSE(AboutShown());
+        EXPECT_EQ(driver->ShownWindows(), 1);
+    }
+    OpenAbout();
+    EXPECT_EQ(about->Window()->Find("lblTitle").Text(), "Larkmoor");
+}
+
+TEST_F(GuiTest, TheWatcherKeepsRunningWhileTheUnavailableMessageIsOpen) {
+    OpenAbout();
+    driver->Click(*about->Window(), "cmdSysInfo"); // nothing in the registry
+    std::string shown;
+    int readsAtOpen = -1;
+    driver->Run(5000, [&] {
+        if (driver->MessageText().empty())
+            return false;
+        if (readsAtOpen < 0) {
+            readsAtOpen = clock.reads;
+            shown = driver->MessageText();
+        }
+        if (clock.reads < readsAtOpen + 5)
+            return false;
+        driver->DismissMessageBox();
+        return true;
+    });
+    EXPECT_EQ(shown, "Larkmoor: System Information Is Unavailable At This Time");
+    EXPECT_GE(clock.reads, readsAtOpen + 5);
+    EXPECT_FALSE(driver->Run(300));
+    EXPECT_TRUE(driver->MessageText().empty());
+    EXPECT_TRUE(AboutShown());
+}
+
+// Every way a window goes: its form hears Unload at most once, and the object stays usable.
+constexpr ui::TimerDecl kFastTimer[] = {{"tmrFast", 20, true}};
+constexpr ui::ControlDecl kNote[] = {{"lblNote", ui::ControlKind::Label, 0, 0, 600, 300, -1, ""}};
+constexpr ui::FormDecl kSmallForm = {"frmSmall", "Small", 1500, 600, kTeal, kNote, {}, kFastTimer};
+
+struct Counter : ui::FormEvents {
+    int ticks = 0, unloads = 0;
+    void Timer(std::string_view) override { ++ticks; }
+    void Unload() override { ++unloads; }
+};
+
+TEST(GuiLifecycle, EveryWayOfClosingUnloadsAtMostOnceAndLeavesASafeHusk) {
+    enum class Way { Close, Frame, End };
+    for (Way way : {Way::Close, Way::Frame, Way::End}) {
+        SCOPED_TRACE(static_cast<int>(way));
+        auto driver = MakeDriver();
+        Counter counter;
+        auto window = driver->Windows().Create(kSmallForm, counter);
+        window->Show();
+        driver->Run(200);
+        ASSERT_GT(counter.ticks, 0);
+        if (way == Way::Close)
+            window->Close();
+        else if (way == Way::Frame)
+            driver->CloseFrame(*window);
+        else
+            driver->Windows().End();
+        EXPECT_TRUE(driver->Run(2000));
+        const int ticks = counter.ticks;
+        window->Close();
+        window->Find("lblNote").SetText("after");
+        window->SetCaption("after");
+        EXPECT_FALSE(window->IsOpen());
+        EXPECT_EQ(counter.unloads, way == Way::End ? 0 : 1);
+        EXPECT_EQ(counter.ticks, ticks);
+        EXPECT_EQ(driver->ShownWindows(), 0);
+    }
+}
+
+} // namespace
+} // namespace larkmoor::gui
