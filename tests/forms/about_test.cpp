@@ -18,29 +18,6 @@ struct AboutTest : ::testing::Test {
     FrmAbout about{windows, registry, programs};
 };
 
-TEST_F(AboutTest, EachLoadFillsTheTextsAndAnOpenDialogIsOnlyBroughtToFront) {
-    about.Open();
-    about.Open();
-    ASSERT_EQ(windows.created.size(), 1u);
-    FakeWindow& first = *windows.created[0];
-    EXPECT_EQ(first.shows, 2);
-    EXPECT_EQ(first.caption, "About Larkmoor");
-    EXPECT_EQ(first.controls["lblVersion"].text, "Version 1.0.0");
-    EXPECT_EQ(first.controls["lblTitle"].text, "Larkmoor");
-    EXPECT_EQ(first.controls["lblDescription"].text, "Larkmoor by Brisden June 9, 2005");
-    EXPECT_NE(first.controls["lblDisclaimer"].text.find("set to HH:54:30 of the current hour."),
-              std::string::npos);
-
-    first.events.Click("cmdOK");
-    EXPECT_FALSE(first.IsOpen());
-    EXPECT_EQ(about.Window(), nullptr);
-
-    about.Open(); // loaded again: a new window, texts filled again
-    ASSERT_EQ(windows.created.size(), 2u);
-    EXPECT_EQ(windows.created[1]->caption, "About Larkmoor");
-    EXPECT_EQ(windows.created[1]->controls["lblVersion"].text, "Version 1.0.0");
-}
-
 TEST_F(AboutTest, GetKeyValueTurnsEachKindOfValueIntoText) {
     struct Case {
         const char* what;
@@ -130,7 +107,7 @@ TEST_F(AboutTest, StartSysInfoTriesThePathThenTheFolderElseTellsTheUser) {
             EXPECT_EQ(w.messages[0].owner, w.created[0]);
         }
         EXPECT_TRUE(w.created[0]->IsOpen()); // the dialog stays open either way
-        if (c.pathValue) { // a found path is started without a file lookup
+        if (c.pathValue) {                   // a found path is started without a file lookup
             EXPECT_TRUE(p.lookedUp.empty());
         }
     }
