@@ -29,7 +29,14 @@ class ContactPort : public Port {
 class RecordingClock : public Clock {
   public:
     explicit RecordingClock(Clock& real) : real_(real) {}
-    ClockReading Now() override { return real_.Now(); }
+    // Called at the start of every pass: the longest gap between passes is measured here.
+    ClockReading Now() override {
+        const auto now = Steady::now();
+        if (last_ != Steady::time_point{})
+            longestGap = std::max(longestGap, now - last_);
+        last_ = now;
+        return real_.Now();
+    }
     bool SetTimeOfDay(const ClockReading&, std::string_view) override {
         std::lock_guard lock(mutex);
         sets.push_back(Steady::now());
@@ -115,6 +122,8 @@ int RunDelayBench(ui::WindowSystem& windows, int closures, int idleSeconds) {
         std::printf("delay_median_ms %.1f\ndelay_p99_ms %.1f\ndelay_max_ms %.1f\n",
                     Percentile(delays, 0.5), Percentile(delays, 0.99),
                     *std::max_element(delays.begin(), delays.end()));
+    std::printf("longest_gap_ms %.1f\n",
+                std::chrono::duration<double, std::milli>(clock.longestGap).count());
     std::printf("idle_cpu_percent %.3f\npeak_memory_kb %ld\n", 100.0 * idleCpu / idleSeconds,
                 PeakMemoryKb());
     return delays.size() == static_cast<std::size_t>(closures) && clock.sets.size() == delays.size()

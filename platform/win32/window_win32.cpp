@@ -118,8 +118,10 @@ class Win32Control : public ui::Control {
     explicit Win32Control(const ui::ControlDecl& decl) : decl_(decl) {}
     ~Win32Control() override { Release(); }
 
+    // An unchanged text is not set again: the time label is written on every tick and would
+    // be repainted each time.
     void SetText(std::string_view text) override {
-        if (hwnd_)
+        if (hwnd_ && Text() != text)
             SetWindowTextA(hwnd_, std::string(text).c_str());
     }
     std::string Text() const override { return WindowText(hwnd_); }
