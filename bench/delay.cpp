@@ -44,9 +44,11 @@ class RecordingClock : public Clock {
     }
     std::mutex mutex;
     std::vector<Steady::time_point> sets;
+    Steady::duration longestGap{};
 
   private:
     Clock& real_;
+    Steady::time_point last_;
 };
 
 // A hidden window whose timer ends the program once the contact thread is done.
