@@ -92,10 +92,12 @@ int RunDelayBench(ui::WindowSystem& windows, int closures, int idleSeconds) {
         };
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         for (int i = 0; i < closures; ++i) {
-            std::this_thread::sleep_for(ms(40, 140)); // open, ending at a random moment
+            // Open, then closed, each for more than one tick, so that every change is seen;
+            // the closure starts at a random moment of the tick.
+            std::this_thread::sleep_for(ms(70, 150));
             closed.push_back(Steady::now());
             port.status = 119;
-            std::this_thread::sleep_for(ms(70, 150)); // held for more than one tick
+            std::this_thread::sleep_for(ms(70, 150));
             port.status = 127;
         }
         const double before = CpuSeconds();

@@ -2,7 +2,7 @@
 # Installs what the builds and tests need, with apt-get, only when something is missing.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-qpa-plugins
+packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-qpa-plugins
           g++-mingw-w64-i686 wine wine32 xvfb xauth x11-utils imagemagick python3 dpkg-dev file)
 
 missing=()
