@@ -26,6 +26,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Larkmoor developers <larkmoor@localhost>")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_STRIP_FILES ON)
 endif()
 
 include(CPack)
