@@ -23,12 +23,12 @@ constexpr ui::ControlDecl kControls[] = {
     {"cmdSysInfo", ControlKind::Button, 3480, 3000, 1245, 345, 2, "&System Info...", kSystem,
      kSystem},
 };
-} // namespace
+// Registry values are read into a buffer of this size; larger ones count as missing.
+constexpr std::uint32_t kReadBufferSize = 1024;
 
-const ui::FormDecl kFrmAbout = {
-    "frmAbout", "", 5730, 3435, ui::kSystemColour, kControls, {}, {}, ui::Frame::Dialog,
-};
-
+// A registry value's data as text: REG_SZ up to its first zero byte, REG_EXPAND_SZ the same with
+// environment references expanded, REG_DWORD as "&h" and upper-case hex digits. False for types
+// that are not text or number.
 bool DecodeRegistryValue(std::uint32_t type, const std::string& data, Registry& registry,
                          std::string& text) {
     switch (type) {
@@ -61,6 +61,11 @@ std::string VersionText() {
     return "Version " + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
            std::to_string(kVersionRevision);
 }
+} // namespace
+
+const ui::FormDecl kFrmAbout = {
+    "frmAbout", "", 5730, 3435, ui::kSystemColour, kControls, {}, {}, ui::Frame::Dialog,
+};
 
 void FrmAbout::Open() {
     if (!Window()) {

@@ -19,18 +19,6 @@ inline constexpr const char* kDisclaimer =
 
 inline constexpr const char* kSysInfoUnavailable = "System Information Is Unavailable At This Time";
 
-// Registry values are read into a buffer of this size; larger ones count as missing.
-inline constexpr std::uint32_t kReadBufferSize = 1024;
-
-// A registry value's data as text: REG_SZ up to its first zero byte, REG_EXPAND_SZ the same with
-// environment references expanded, REG_DWORD as "&h" and upper-case hex digits. False for types
-// that are not text or number.
-bool DecodeRegistryValue(std::uint32_t type, const std::string& data, Registry& registry,
-                         std::string& text);
-
-// "Version major.minor.revision".
-std::string VersionText();
-
 class FrmAbout : public ui::FormEvents {
   public:
     FrmAbout(ui::WindowSystem& windows, Registry& registry, Programs& programs)

@@ -18,7 +18,6 @@ class MnuMenu : public ui::FormEvents {
 
     void Show() { window_->Show(); }
     ui::Window& Window() { return *window_; }
-    ClosureWatcher& Watcher() { return watcher_; }
 
     void Timer1_Timer() { watcher_.Timer1_Timer(); }
     void mnuExit_Click() { windows_.End(); }
