@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/programs.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
 

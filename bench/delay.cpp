@@ -20,8 +20,8 @@ using Steady = std::chrono::steady_clock;
 class ContactPort : public Port {
   public:
     std::atomic<int> status{127};
-    std::optional<std::uint8_t> Inp(std::uint16_t) override {
-        return static_cast<std::uint8_t>(status.load());
+    PortReading Inp(std::uint16_t) override {
+        return {static_cast<std::uint8_t>(status.load()), ""};
     }
 };
 
@@ -37,10 +37,10 @@ class RecordingClock : public Clock {
         last_ = now;
         return real_.Now();
     }
-    bool SetTimeOfDay(const ClockReading&, std::string_view) override {
+    ClockSet SetTimeOfDay(const ClockReading&, std::string_view) override {
         std::lock_guard lock(mutex);
         sets.push_back(Steady::now());
-        return true;
+        return {true, ""};
     }
     std::mutex mutex;
     std::vector<Steady::time_point> sets;

@@ -28,13 +28,20 @@ std::optional<int> ParseTimeText(std::string_view text);
 // own local date and in the reading's own UTC offset. Nothing when the text does not parse.
 std::optional<std::int64_t> TargetUtcNs(const ClockReading& reading, std::string_view timeText);
 
+// The outcome of setting the clock. `note` says why it failed, or what went wrong beside a
+// successful set (such as a hardware clock left unwritten); empty when there is nothing to say.
+struct ClockSet {
+    bool ok = false;
+    std::string note;
+};
+
 class Clock {
   public:
     virtual ~Clock() = default;
     virtual ClockReading Now() = 0;
     // Moves the system clock so that the local time of day becomes `timeText` on the date of
-    // `basis`. False when the text is malformed or the system refuses the change.
-    virtual bool SetTimeOfDay(const ClockReading& basis, std::string_view timeText) = 0;
+    // `basis`. Not ok when the text is malformed or the system refuses the change.
+    virtual ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view timeText) = 0;
 };
 
 std::unique_ptr<Clock> MakeSystemClock();

@@ -97,6 +97,9 @@ class Control {
     virtual std::string Text() const = 0;
     virtual void SetVisible(bool visible) = 0;
     virtual bool Visible() const = 0;
+    // The text shown while the pointer rests on the control; empty for none.
+    virtual void SetToolTip(std::string_view text) = 0;
+    virtual std::string ToolTip() const = 0;
 };
 
 class Window {

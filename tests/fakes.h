@@ -4,6 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/port.h"
+#include "platform/programs.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
 
@@ -19,10 +20,11 @@ namespace larkmoor::fakes {
 class FakePort : public Port {
   public:
     std::optional<std::uint8_t> status = 127; // nothing: unreadable
+    std::string note = "port note";
     std::vector<std::uint16_t> addresses;
-    std::optional<std::uint8_t> Inp(std::uint16_t address) override {
+    PortReading Inp(std::uint16_t address) override {
         addresses.push_back(address);
-        return status;
+        return {status, note};
     }
 };
 
@@ -30,6 +32,7 @@ class FakeClock : public Clock {
   public:
     ClockReading now{};
     bool refuse = false;
+    std::string note; // what a set says
     int reads = 0;
     struct Set {
         ClockReading basis;
@@ -41,21 +44,23 @@ class FakeClock : public Clock {
         ++reads;
         return now;
     }
-    bool SetTimeOfDay(const ClockReading& basis, std::string_view text) override {
+    ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view text) override {
         sets.push_back({basis, std::string(text)});
-        return !refuse;
+        return {!refuse, note};
     }
     void SetNow(int h, int m, int s) { now = {0, h, m, s, 0}; }
 };
 
 class FakeControl : public ui::Control {
   public:
-    std::string text;
+    std::string text, toolTip;
     bool visible = true;
     void SetText(std::string_view t) override { text = t; }
     std::string Text() const override { return text; }
     void SetVisible(bool v) override { visible = v; }
     bool Visible() const override { return visible; }
+    void SetToolTip(std::string_view t) override { toolTip = t; }
+    std::string ToolTip() const override { return toolTip; }
 };
 
 // A registry of (key, value) -> (type, bytes) that counts its open keys.

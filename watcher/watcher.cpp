@@ -6,13 +6,21 @@ std::string WithMinuteFiftyFourThirty(std::string timeText) {
     return timeText.replace(3, 5, "54:30");
 }
 
+namespace {
+// "a" and "b" on lines of their own, leaving out an empty one.
+std::string Lines(const std::string& a, const std::string& b) {
+    return a.empty() || b.empty() ? a + b : a + "\n" + b;
+}
+} // namespace
+
 void ClosureWatcher::Timer1_Timer() {
     lblTime_.SetText(TimeText(clock_.Now()));
 
-    const auto status = port_.Inp(kStatusPort);
-    if (!status) {
+    const PortReading reading = port_.Inp(kStatusPort);
+    if (!reading.status) {
         // Nothing is known about the contact: the latch and the clock stay as they are.
         lblPort_.SetText("No Port");
+        lblPort_.SetToolTip(reading.note);
         lblPort_.SetVisible(true);
         noPortShown_ = true;
         return;
@@ -20,23 +28,31 @@ void ClosureWatcher::Timer1_Timer() {
     const bool noPortWasShown = noPortShown_;
     noPortShown_ = false;
 
-    if (!IsClosed(*status)) {
+    if (!IsClosed(*reading.status)) {
         blnTimeSet = false;
         lblPort_.SetVisible(false);
         return;
     }
     if (blnTimeSet) {
         // Still the same closure; only take back a "No Port" shown while it was held.
-        if (noPortWasShown)
+        if (noPortWasShown) {
             lblPort_.SetText(lastResult_);
+            lblPort_.SetToolTip(lastNote_);
+        }
         return;
     }
 
     // A fresh reading, so that the hour and date are those of this moment.
     const ClockReading now = clock_.Now();
-    const bool set = clock_.SetTimeOfDay(now, WithMinuteFiftyFourThirty(TimeText(now)));
-    lastResult_ = set ? "Time Set" : "Time Not Set";
+    const std::string from = TimeText(now);
+    const std::string to = WithMinuteFiftyFourThirty(from);
+    const ClockSet set = clock_.SetTimeOfDay(now, to);
+    lastResult_ = set.ok ? "Time Set" : "Time Not Set";
+    lastNote_ = set.ok ? Lines("Clock set from " + from + " to " + to + ".",
+                               set.note.empty() ? reading.note : set.note)
+                       : set.note;
     lblPort_.SetText(lastResult_);
+    lblPort_.SetToolTip(lastNote_);
     lblPort_.SetVisible(true);
     blnTimeSet = true;
 }

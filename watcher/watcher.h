@@ -27,6 +27,7 @@ class ClosureWatcher {
     ui::Control& lblPort_;
     bool noPortShown_ = false;
     const char* lastResult_ = "";
+    std::string lastNote_; // the tooltip that went with lastResult_
 };
 
 // 127 minus the status byte; the contact is closed when this reaches 8 (pin 15 grounded

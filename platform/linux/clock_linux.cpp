@@ -1,5 +1,8 @@
 #include "clock_linux.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace larkmoor {
 
 ClockReading LocalReading(const timespec& ts) {
@@ -17,13 +20,16 @@ class LinuxClock : public Clock {
         clock_gettime(CLOCK_REALTIME, &ts);
         return LocalReading(ts);
     }
-    bool SetTimeOfDay(const ClockReading& basis, std::string_view timeText) override {
+    ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view timeText) override {
         const auto target = TargetUtcNs(basis, timeText);
         if (!target)
-            return false;
+            return {false, "Not a time of day: " + std::string(timeText)};
         const timespec ts{static_cast<time_t>(*target / 1'000'000'000),
                           static_cast<long>(*target % 1'000'000'000)};
-        return clock_settime(CLOCK_REALTIME, &ts) == 0;
+        if (clock_settime(CLOCK_REALTIME, &ts) != 0)
+            return {false,
+                    std::string("The system refused to set the clock: ") + std::strerror(errno)};
+        return {true, ""};
     }
 };
 } // namespace

@@ -21,18 +21,18 @@ DevPortReader::~DevPortReader() {
         close(fd_);
 }
 
-std::optional<std::uint8_t> DevPortReader::Inp(std::uint16_t address) {
+PortReading DevPortReader::Inp(std::uint16_t address) {
     if (fd_ < 0)
         fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0)
-        return std::nullopt;
+        return {std::nullopt, path_ + " cannot be opened."};
     unsigned char byte = 0;
     if (pread(fd_, &byte, 1, address) != 1) {
         close(fd_);
         fd_ = -1;
-        return std::nullopt;
+        return {std::nullopt, path_ + " cannot be read."};
     }
-    return byte;
+    return {byte, "Reading " + path_ + "."};
 }
 
 std::optional<std::string> FindParportDevice(const std::string& procRoot,
@@ -75,12 +75,12 @@ bool PpdevReader::Failed() const {
     return claim_->state == Claim::kFailed;
 }
 
-std::optional<std::uint8_t> PpdevReader::Inp(std::uint16_t address) {
+PortReading PpdevReader::Inp(std::uint16_t address) {
     unsigned char status = 0;
     if (address != kParallelBase + 1 || claim_->state != Claim::kClaimed ||
         ioctl(claim_->fd, PPRSTATUS, &status) != 0)
-        return std::nullopt;
-    return status;
+        return {std::nullopt, "The parallel port is not claimed."};
+    return {status, "Reading the parallel port through ppdev."};
 }
 
 namespace {
@@ -91,7 +91,7 @@ class LinuxPort : public Port {
         if (auto device = FindParportDevice("/proc/sys/dev/parport", "/dev", kParallelBase))
             ppdev_ = std::make_unique<PpdevReader>(*device);
     }
-    std::optional<std::uint8_t> Inp(std::uint16_t address) override {
+    PortReading Inp(std::uint16_t address) override {
         if (ppdev_ && !ppdev_->Failed())
             return ppdev_->Inp(address);
         return devPort_.Inp(address);

@@ -15,7 +15,7 @@ class DevPortReader : public Port {
   public:
     explicit DevPortReader(std::string path) : path_(std::move(path)) {}
     ~DevPortReader() override;
-    std::optional<std::uint8_t> Inp(std::uint16_t address) override;
+    PortReading Inp(std::uint16_t address) override;
 
   private:
     std::string path_;
@@ -32,7 +32,7 @@ std::optional<std::string> FindParportDevice(const std::string& procRoot,
 class PpdevReader : public Port {
   public:
     explicit PpdevReader(const std::string& device);
-    std::optional<std::uint8_t> Inp(std::uint16_t address) override;
+    PortReading Inp(std::uint16_t address) override;
     bool Failed() const;
 
   private:

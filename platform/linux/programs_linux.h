@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/registry.h"
+#include "platform/programs.h"
 
 #include <optional>
 #include <sys/types.h>

@@ -79,6 +79,13 @@ class QtControl : public ui::Control {
     std::string Text() const override;
     void SetVisible(bool visible) override;
     bool Visible() const override { return widget_ && !widget_->isHidden(); }
+    void SetToolTip(std::string_view text) override {
+        if (widget_)
+            widget_->setToolTip(ToQString(text));
+    }
+    std::string ToolTip() const override {
+        return widget_ ? widget_->toolTip().toStdString() : std::string();
+    }
 
   private:
     QPointer<QWidget> widget_;

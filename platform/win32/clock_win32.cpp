@@ -27,6 +27,24 @@ ClockReading LocalReading(const FILETIME& utc) {
             static_cast<std::int32_t>(((ns % 1'000'000'000) + 1'000'000'000) % 1'000'000'000)};
 }
 
+std::string SystemMessage(DWORD code) {
+    char text[512] = "";
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, text, sizeof text, nullptr);
+    std::string message(text, length);
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
+                                message.back() == ' ' || message.back() == '.'))
+        message.pop_back();
+    return (message.empty() ? "Error" : message) + " (error " + std::to_string(code) + ").";
+}
+
+std::string SetRefusal(DWORD code) {
+    if (code == ERROR_PRIVILEGE_NOT_HELD)
+        return "This account may not change the system time: " + SystemMessage(code) +
+               "\nSee \"Setting the clock without a prompt\" in the README.";
+    return "Windows refused to set the clock: " + SystemMessage(code);
+}
+
 namespace {
 class Win32Clock : public Clock {
   public:
@@ -37,13 +55,15 @@ class Win32Clock : public Clock {
     }
     // Sets the clock in UTC, so that a repeated local hour cannot be taken for the other one.
     // SetSystemTime enables the time privilege itself where the user holds it.
-    bool SetTimeOfDay(const ClockReading& basis, std::string_view timeText) override {
+    ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view timeText) override {
         const auto target = TargetUtcNs(basis, timeText);
         if (!target)
-            return false;
+            return {false, "Not a time of day: " + std::string(timeText)};
         const FILETIME ft = UnixNsToFileTime(*target);
         SYSTEMTIME st{};
-        return FileTimeToSystemTime(&ft, &st) && SetSystemTime(&st);
+        if (!FileTimeToSystemTime(&ft, &st) || !SetSystemTime(&st))
+            return {false, SetRefusal(GetLastError())};
+        return {true, ""};
     }
 };
 } // namespace

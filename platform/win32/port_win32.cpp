@@ -24,10 +24,12 @@ class PortLibrary : public Port {
         if (library_)
             FreeLibrary(library_);
     }
-    std::optional<std::uint8_t> Inp(std::uint16_t address) override {
+    PortReading Inp(std::uint16_t address) override {
         if (!inp_)
-            return std::nullopt;
-        return static_cast<std::uint8_t>(inp_(address) & 0xFF);
+            return {std::nullopt, "No port library: neither ntport.dll nor inpout32.dll could be "
+                                  "loaded from the program's folder or the system folder."};
+        return {static_cast<std::uint8_t>(inp_(address) & 0xFF),
+                "Reading the port through a port library."};
     }
 
   private:

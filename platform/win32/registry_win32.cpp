@@ -42,40 +42,10 @@ class Win32Registry : public Registry {
     }
 };
 
-// Starts the file itself: the path is the application name, so it is never searched for or
-// split at a space, and it is quoted in the command line the program receives.
-class Win32Programs : public Programs {
-  public:
-    bool NormalFileExists(const std::string& path) override {
-        const DWORD attributes = GetFileAttributesA(path.c_str());
-        return attributes != INVALID_FILE_ATTRIBUTES &&
-               !(attributes &
-                 (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-    }
-    bool Start(const std::string& path) override {
-        if (path.empty())
-            return false;
-        std::string commandLine = "\"" + path + "\"";
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_SHOWNORMAL;
-        PROCESS_INFORMATION process{};
-        if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            nullptr, &startup, &process))
-            return false;
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        return true;
-    }
-};
 } // namespace
 
 std::unique_ptr<Registry> MakeSystemRegistry() {
     return std::make_unique<Win32Registry>();
-}
-std::unique_ptr<Programs> MakeSystemPrograms() {
-    return std::make_unique<Win32Programs>();
 }
 
 } // namespace larkmoor

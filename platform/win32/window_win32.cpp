@@ -132,6 +132,29 @@ class Win32Control : public ui::Control {
     bool Visible() const override {
         return hwnd_ && (GetWindowLongA(hwnd_, GWL_STYLE) & WS_VISIBLE);
     }
+    // The tip window is made on first use and goes with the form, which owns it.
+    void SetToolTip(std::string_view text) override {
+        if (!hwnd_ || (tip_ && ToolTip() == text))
+            return;
+        std::string copy(text);
+        TTTOOLINFOA tool = ToolInfo(copy.data());
+        if (!tip_) {
+            tip_ = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0,
+                                   0, GetParent(hwnd_), nullptr, nullptr, nullptr);
+            SendMessageA(tip_, TTM_SETMAXTIPWIDTH, 0, 480); // lets "\n" break the lines
+            SendMessageA(tip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+        } else {
+            SendMessageA(tip_, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+        }
+    }
+    std::string ToolTip() const override {
+        if (!tip_)
+            return {};
+        char text[1024] = "";
+        TTTOOLINFOA tool = ToolInfo(text);
+        SendMessageA(tip_, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&tool));
+        return text;
+    }
 
     const ui::ControlDecl& Decl() const { return decl_; }
     HWND Handle() const { return hwnd_; }
@@ -166,6 +189,7 @@ class Win32Control : public ui::Control {
     // Forgets the native control, gone with its window, and frees what it was drawn with.
     void Release() {
         hwnd_ = nullptr;
+        tip_ = nullptr; // owned by the window, and gone with it
         if (brush_)
             DeleteObject(brush_);
         if (icon_)
@@ -175,11 +199,25 @@ class Win32Control : public ui::Control {
     }
 
   private:
+    // The control as a tool of its tip window. The size is that of the oldest common controls,
+    // which every version accepts.
+    TTTOOLINFOA ToolInfo(char* text) const {
+        TTTOOLINFOA tool{};
+        tool.cbSize = TTTOOLINFOA_V2_SIZE;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = GetParent(hwnd_);
+        tool.uId = reinterpret_cast<UINT_PTR>(hwnd_);
+        tool.lpszText = text;
+        return tool;
+    }
+
     DWORD Style() const {
         const DWORD common = WS_CHILD | (decl_.visible ? WS_VISIBLE : 0);
         switch (decl_.kind) {
         case ui::ControlKind::Label:
-            return common | SS_NOPREFIX | (decl_.wordWrap ? SS_LEFT : SS_LEFTNOWORDWRAP);
+            // SS_NOTIFY lets the pointer reach the label, and so its tip.
+            return common | SS_NOPREFIX | SS_NOTIFY |
+                   (decl_.wordWrap ? SS_LEFT : SS_LEFTNOWORDWRAP);
         case ui::ControlKind::Button:
             return common | WS_TABSTOP |
                    (decl_.roles & ui::kDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
@@ -198,6 +236,7 @@ class Win32Control : public ui::Control {
 
     ui::ControlDecl decl_;
     HWND hwnd_ = nullptr;
+    HWND tip_ = nullptr;
     HBRUSH brush_ = nullptr;
     HICON icon_ = nullptr;
 };
@@ -464,7 +503,7 @@ HBRUSH Win32Window::Background() const {
 // --- Win32WindowSystem ---
 
 Win32WindowSystem::Win32WindowSystem(HINSTANCE instance) : instance_(instance) {
-    const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
 
     WNDCLASSEXA windowClass{};

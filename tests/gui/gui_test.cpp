@@ -72,6 +72,25 @@ TEST_F(GuiTest, TheTimerRunsTheWatcherAboutEvery50Milliseconds) {
     EXPECT_LE(clock.reads, 22);
 }
 
+TEST_F(GuiTest, ThePortLabelSaysWhyInItsToolTipAndKeepsItsPlace) {
+    ui::Control& lblPort = menu.Window().Find("lblPort");
+    const auto runUntil = [&](const char* text) {
+        return driver->Run(3000, [&] { return lblPort.Text() == text; });
+    };
+    port.status = std::nullopt;
+    port.note = "No port library in C:\\Larkmoor.";
+    ASSERT_FALSE(runUntil("No Port"));
+    EXPECT_EQ(lblPort.ToolTip(), port.note);
+
+    port.status = 119;
+    clock.refuse = true;
+    clock.note = "This account may not change the system time (error 1314).\nSee the README.";
+    ASSERT_FALSE(runUntil("Time Not Set"));
+    EXPECT_EQ(lblPort.ToolTip(), clock.note);
+    EXPECT_TRUE(lblPort.Visible());
+    EXPECT_EQ(driver->Place(menu.Window(), "lblPort"), (Rect{8, 8, 97, 17}));
+}
+
 TEST_F(GuiTest, ExitEndsTheProgramWithEveryWindowGone) {
     OpenAbout();
     EXPECT_EQ(driver->ShownWindows(), 2);

@@ -85,7 +85,7 @@ TEST(LinuxClock, ARefusedSetReportsFailureWithoutTheTimeCapability) {
             _exit(3); // never try a set that could succeed
         auto clock = MakeSystemClock();
         const ClockReading now = clock->Now();
-        const bool set = clock->SetTimeOfDay(now, WithMinuteFiftyFourThirty(TimeText(now)));
+        const bool set = clock->SetTimeOfDay(now, WithMinuteFiftyFourThirty(TimeText(now))).ok;
         _exit(set ? 1 : 0);
     }
     int status = 0;

@@ -27,22 +27,22 @@ TEST(DevPortReader, ReadsTheByteAtThePortOffsetAndFollowsTheFileComingAndGoing) 
     TempDir dir;
     const fs::path file = dir.path / "port";
     DevPortReader reader(file.string());
-    EXPECT_FALSE(reader.Inp(0x379)); // no device yet
+    EXPECT_FALSE(reader.Inp(0x379).status); // no device yet
 
     WritePortFile(file, 0x77);
-    EXPECT_EQ(reader.Inp(0x379), 0x77);
-    EXPECT_EQ(reader.Inp(0x378), 0x00);
-    EXPECT_FALSE(reader.Inp(0x400)); // beyond the end: a failed read
+    EXPECT_EQ(reader.Inp(0x379).status, 0x77);
+    EXPECT_EQ(reader.Inp(0x378).status, 0x00);
+    EXPECT_FALSE(reader.Inp(0x400).status); // beyond the end: a failed read
 
     WritePortFile(file, 0x7F);
-    EXPECT_EQ(reader.Inp(0x379), 0x7F);
+    EXPECT_EQ(reader.Inp(0x379).status, 0x7F);
 
     fs::remove(file);
     WritePortFile(dir.path / "elsewhere", 0);
     fs::permissions(dir.path / "elsewhere", fs::perms::none);
     DevPortReader unreadable((dir.path / "elsewhere").string());
     if (geteuid() != 0) { // root reads whatever the permissions say
-        EXPECT_FALSE(unreadable.Inp(0x379));
+        EXPECT_FALSE(unreadable.Inp(0x379).status);
     }
 }
 
@@ -65,7 +65,7 @@ TEST(PpdevReader, ADeviceThatCannotBeOpenedFailsWithoutBlocking) {
     for (int i = 0; i < 200 && !reader.Failed(); ++i)
         usleep(5000);
     EXPECT_TRUE(reader.Failed());
-    EXPECT_FALSE(reader.Inp(0x379));
+    EXPECT_FALSE(reader.Inp(0x379).status);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "platform/linux/programs_linux.h"
+#include "platform/registry.h"
 
 #include <gtest/gtest.h>
 

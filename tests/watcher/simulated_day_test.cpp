@@ -27,13 +27,13 @@ class SimulatedClock : public Clock {
         return {ns, seconds / 3600, seconds / 60 % 60, seconds % 60,
                 static_cast<std::int32_t>(ofDay % (1000 * kMs))};
     }
-    bool SetTimeOfDay(const ClockReading& basis, std::string_view text) override {
+    ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view text) override {
         ++sets;
         const auto target = TargetUtcNs(basis, text);
         if (refuse || !target)
-            return false;
+            return {false, "refused"};
         ns = *target;
-        return true;
+        return {true, ""};
     }
 };
 

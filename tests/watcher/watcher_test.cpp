@@ -64,6 +64,7 @@ TEST_F(WatcherTest, FirstClosedPassSetsTheClockFromAFreshReading) {
     ASSERT_EQ(clock.sets.size(), 1u);
     EXPECT_EQ(clock.sets[0].text, "09:54:30");
     EXPECT_EQ(lblPort.text, "Time Set");
+    EXPECT_EQ(lblPort.toolTip, "Clock set from 09:05:07 to 09:54:30.\nport note");
     EXPECT_TRUE(lblPort.visible);
     EXPECT_EQ(lblTime.text, "09:05:07"); // the label keeps the time read before the set
 }
@@ -95,8 +96,10 @@ TEST_F(WatcherTest, BounceRearmsTheLatchAndSetsAgain) {
 TEST_F(WatcherTest, RefusedClockSaysTimeNotSetAndStillLatches) {
     clock.SetNow(14, 7, 12);
     clock.refuse = true;
+    clock.note = "refused, and why";
     Pass(119);
     EXPECT_EQ(lblPort.text, "Time Not Set");
+    EXPECT_EQ(lblPort.toolTip, "refused, and why");
     EXPECT_TRUE(lblPort.visible);
     EXPECT_TRUE(watcher.blnTimeSet);
     Pass(119);
@@ -105,9 +108,11 @@ TEST_F(WatcherTest, RefusedClockSaysTimeNotSetAndStillLatches) {
 
 TEST_F(WatcherTest, UnreadablePortShowsNoPortAndLeavesLatchAndClockAlone) {
     clock.SetNow(10, 20, 30);
+    port.note = "no library";
     Pass(std::nullopt);
     EXPECT_EQ(lblTime.text, "10:20:30");
     EXPECT_EQ(lblPort.text, "No Port");
+    EXPECT_EQ(lblPort.toolTip, "no library");
     EXPECT_TRUE(lblPort.visible);
     EXPECT_FALSE(watcher.blnTimeSet);
     EXPECT_TRUE(clock.sets.empty());
@@ -121,9 +126,11 @@ TEST_F(WatcherTest, UnreadablePortShowsNoPortAndLeavesLatchAndClockAlone) {
     Pass(std::nullopt);
     EXPECT_TRUE(watcher.blnTimeSet);
     EXPECT_EQ(lblPort.text, "No Port");
+    port.note = "back";
     Pass(119);
     EXPECT_EQ(clock.sets.size(), 1u);
     EXPECT_EQ(lblPort.text, "Time Set"); // ...and the label tells the last result again
+    EXPECT_EQ(lblPort.toolTip, "Clock set from 10:20:30 to 10:54:30.\nno library");
     EXPECT_TRUE(lblPort.visible);
 
     Pass(std::nullopt);

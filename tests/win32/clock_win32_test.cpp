@@ -36,8 +36,12 @@ TEST(Win32Clock, ALargeMoveIsRefusedUnderWineAndReportedAsFailure) {
     const int hour = (basis.hour + 12) % 24;
     char text[9];
     std::snprintf(text, sizeof text, "%02d:54:30", hour);
-    EXPECT_FALSE(clock->SetTimeOfDay(basis, text));
-    EXPECT_FALSE(clock->SetTimeOfDay(basis, "not time"));
+    const ClockSet refused = clock->SetTimeOfDay(basis, text);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.note.find("may not change the system time"), std::string::npos)
+        << refused.note;
+    EXPECT_NE(refused.note.find("(error 1314)."), std::string::npos) << refused.note;
+    EXPECT_FALSE(clock->SetTimeOfDay(basis, "not time").ok);
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 int main() {
-    const auto status = larkmoor::MakeSystemPort()->Inp(larkmoor::kStatusPort);
+    const auto status = larkmoor::MakeSystemPort()->Inp(larkmoor::kStatusPort).status;
     if (status)
         std::printf("status %d\n", *status);
     else
