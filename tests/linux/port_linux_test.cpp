@@ -16,15 +16,14 @@ struct PortTree : PpdevIo {
     TempDir dir;
     std::vector<std::string> claimed;
     int claimError = 0, readError = 0, closes = 0;
-    std::uint8_t status = 0x77;
+    std::uint8_t status = 0x7F;
     std::chrono::steady_clock::time_point now{};
     std::unique_ptr<Port> port = MakeFirstParallelPort(
         {dir.path / "proc", dir.path / "dev", std::shared_ptr<PpdevIo>(this, [](PpdevIo*) {}),
          [this] { return now; }});
 
     int OpenAndClaim(const std::string& device) override {
-        claimed.push_back(device);
-        return claimError ? -claimError : 7;
+        return claimed.push_back(device), claimError ? -claimError : 7;
     }
     int ReadStatus(int, std::uint8_t& s) override { return s = status, readError; }
     void Close(int) override { ++closes; }
@@ -39,26 +38,24 @@ struct PortTree : PpdevIo {
 };
 
 TEST(FirstParallelPort, TheOneAt0x378ElseTheLowestListedElseDevPortOnlyWhereIoportsShowsIt) {
-    struct Case {
-        std::vector<std::pair<const char*, const char*>> ports;
-        const char *ioports, *device, *note; // device: "" for /dev/port, null for none
-    } cases[] = {
-        {{{"parport0", "632"}, {"parport1", "888"}}, "", "parport1", "parport1 at 0x378"},
-        {{{"parport10", "53264"}, {"parport2", "53280"}}, "", "parport2", "parport2 at 0xd020"},
-        {{}, "0000-001f : dma1\n  0378-037a : parport0\n", "", "port 0x379 through"},
-        {{}, "0378-037a : ne2000\n", nullptr, "lists no parallel port"},
-        {{}, "", nullptr, "lists no parallel port"},
-    };
-    for (const Case& c : cases) {
+    // The ports listed, /proc/ioports, the device read ("": /dev/port; null: none), the note.
+    using Case = std::tuple<std::vector<std::pair<const char*, const char*>>, const char*,
+                            const char*, const char*>;
+    for (const auto& [ports, ioports, device, note] : std::initializer_list<Case>{
+             {{{"parport0", "632"}, {"parport1", "888"}}, "", "parport1", "parport1 at 0x378"},
+             {{{"parport10", "632"}, {"parport2", "53264"}}, "", "parport2", "parport2 at 0xd010"},
+             {{}, "0000-001f : dma1\n  0378-037a : parport0\n", "", "port 0x379 through"},
+             {{}, "0378-037a : ne2000\n", nullptr, "lists no parallel port"},
+             {{}, "", nullptr, "lists no parallel port"}}) {
         PortTree tree;
-        for (const auto& [name, base] : c.ports)
+        for (const auto& [name, base] : ports)
             tree.AddPort(name, base);
-        tree.dir.Put("proc/ioports", c.ioports);
-        tree.dir.Put("dev/port", std::string(0x379, '\0') + "\x77");
+        tree.dir.Put("proc/ioports", ioports);
+        tree.dir.Put("dev/port", std::string(0x379, '\0') + "\x7F");
         const PortReading r = tree.Read();
-        EXPECT_EQ(r.status, c.device ? std::optional<std::uint8_t>(0x77) : std::nullopt);
-        EXPECT_NE(r.note.find(c.note), std::string::npos) << r.note;
-        EXPECT_EQ(tree.claimed.size(), c.device && *c.device ? 1u : 0u);
+        EXPECT_EQ(r.status, device ? std::optional<std::uint8_t>(0x7F) : std::nullopt);
+        EXPECT_NE(r.note.find(note), std::string::npos) << r.note;
+        EXPECT_EQ(tree.claimed.size(), device && *device ? 1u : 0u);
     }
 }
 
@@ -74,7 +71,6 @@ TEST(FirstParallelPort, ClaimedLateGoneAtOnceAndFoundAgainWhileTheWatcherSetsNot
         return lblPort.text + ": " + lblPort.toolTip;
     };
     tree.AddPort("parport0", "888");
-    tree.status = 0x7F;
     tree.claimError = EACCES;
     EXPECT_EQ(pass(0).find("No Port: " + (tree.dir.path / "dev/parport0").string()), 0u);
     EXPECT_NE(pass(4).find("Add this user to the group lp"), std::string::npos);

@@ -13,9 +13,8 @@ namespace {
 TEST(LinuxPrograms, StartsTheFileItselfAndLeavesNoZombie) {
     TempDir dir;
     // A program that leaves a file named after itself with ".ran" appended.
-    const std::string program =
-        dir.Put("larkmoor tools/marker program", "#!/bin/sh\n>\"$0.ran\"\n", true);
-    const std::string folder = (dir.path / "larkmoor tools").string();
+    const std::string program = dir.Put("my tools/a program", "#!/bin/sh\n>\"$0.ran\"\n", true);
+    const std::string folder = (dir.path / "my tools").string();
     auto programs = MakeSystemPrograms();
     EXPECT_TRUE(programs->NormalFileExists(program));
     EXPECT_FALSE(programs->NormalFileExists(folder));

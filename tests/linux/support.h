@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -17,18 +16,16 @@ struct TempDir {
     std::string Put(const std::string& name, const std::string& text, bool program = false) const {
         std::filesystem::create_directories((path / name).parent_path());
         std::ofstream(path / name, std::ios::binary) << text;
-        if (program)
-            std::filesystem::permissions(path / name, std::filesystem::perms::owner_all);
+        std::filesystem::permissions(path / name, std::filesystem::perms(program ? 0700 : 0600));
         return (path / name).string();
     }
 };
 
 // True once `done()` is, within two seconds.
 template <typename Predicate> bool WaitFor(Predicate done) {
-    for (int i = 0; i < 400; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5)))
-        if (done())
-            return true;
-    return false;
+    for (int i = 0; i < 400 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
 }
 
 } // namespace larkmoor
