@@ -16,10 +16,12 @@
 using namespace larkmoor;
 
 int main(int argc, char**) {
-    // Descriptors the caller closed are filled, so that no file of ours takes their place.
+    // Descriptors the caller closed are filled, so that no file of ours takes their place; any
+    // others it left open are no business of ours.
     for (int fd = 0; fd < 3; ++fd)
         if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) != fd)
             return HelperStatus(EBADF, 0);
+    closefrom(3);
     if (argc > 1)
         return HelperStatus(EINVAL, 0);
     clearenv();
