@@ -130,13 +130,15 @@ PortChoice FindFirstPort(const std::string& proc, const std::string& dev) {
             chosen = it;
     if (chosen != bases.end()) {
         const std::string port = "parport" + std::to_string(chosen->first);
-        return {PortChoice::kPpdev, dev + "/" + port, port + " at " + Hex(chosen->second)};
+        return {PortChoice::kPpdev, dev + "/" + port, port + " at " + Hex(chosen->second),
+                PortListing(proc) + "/" + port};
     }
     if (IoportsListParallelPortAt378(proc))
-        return {PortChoice::kDevPort, dev + "/port", "the parallel port at 0x378"};
+        return {PortChoice::kDevPort, dev + "/port", "the parallel port at 0x378", ""};
     return {PortChoice::kNone, "",
             "The kernel lists no parallel port: load the parport_pc module, or enable the port "
-            "in the firmware setup."};
+            "in the firmware setup.",
+            ""};
 }
 
 namespace {
@@ -207,9 +209,8 @@ class FirstParallelPort : public Port {
     }
 
     PortReading ReadPpdev(std::uint16_t address) {
-        const std::string port = claim_->choice.name.substr(0, claim_->choice.name.find(' '));
         // A port taken away (hot-unplug, module unloaded) leaves its device answering 0.
-        if (!fs::exists(PortListing(m_.proc) + "/" + port))
+        if (!fs::exists(claim_->choice.listing))
             return Drop("The kernel no longer lists " + claim_->choice.name +
                         ": the port has gone. Looking for a port again.");
         if (claim_->state == Claim::kFailed)

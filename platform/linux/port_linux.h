@@ -42,7 +42,8 @@ std::shared_ptr<PpdevIo> MakeSystemPpdev();
 struct PortChoice {
     enum Kind { kNone, kPpdev, kDevPort } kind = kNone;
     std::string device;
-    std::string name; // "parport0 at 0x378"; for kNone, why there is no port
+    std::string name;    // "parport0 at 0x378"; for kNone, why there is no port
+    std::string listing; // the kernel's entry for a ppdev port, gone when the port goes
 };
 PortChoice FindFirstPort(const std::string& proc, const std::string& dev);
 

@@ -10,23 +10,26 @@
 namespace larkmoor {
 namespace {
 
-// A fake /proc and /dev, a ppdev device that answers `status` or fails as told, and a clock
-// that moves only when told.
-struct PortTree : PpdevIo {
-    TempDir dir;
+// A ppdev device that answers `status` or fails as told. It is shared with the claim thread,
+// which may let go of it last.
+struct FakePpdev : PpdevIo {
     std::vector<std::string> claimed;
     int claimError = 0, readError = 0, closes = 0;
     std::uint8_t status = 0x7F;
-    std::chrono::steady_clock::time_point now{};
-    std::unique_ptr<Port> port = MakeFirstParallelPort(
-        {dir.path / "proc", dir.path / "dev", std::shared_ptr<PpdevIo>(this, [](PpdevIo*) {}),
-         [this] { return now; }});
-
     int OpenAndClaim(const std::string& device) override {
         return claimed.push_back(device), claimError ? -claimError : 7;
     }
     int ReadStatus(int, std::uint8_t& s) override { return s = status, readError; }
     void Close(int) override { ++closes; }
+};
+
+// A fake /proc and /dev, a fake ppdev device, and a clock that moves only when told.
+struct PortTree {
+    TempDir dir;
+    std::shared_ptr<FakePpdev> io = std::make_shared<FakePpdev>();
+    std::chrono::steady_clock::time_point now{};
+    std::unique_ptr<Port> port =
+        MakeFirstParallelPort({dir.path / "proc", dir.path / "dev", io, [this] { return now; }});
     void AddPort(const std::string& name, const char* base) {
         dir.Put("proc/sys/dev/parport/" + name + "/base-addr", std::string(base) + "\t1656\n");
     }
@@ -55,7 +58,7 @@ TEST(FirstParallelPort, TheOneAt0x378ElseTheLowestListedElseDevPortOnlyWhereIopo
         const PortReading r = tree.Read();
         EXPECT_EQ(r.status, device ? std::optional<std::uint8_t>(0x7F) : std::nullopt);
         EXPECT_NE(r.note.find(note), std::string::npos) << r.note;
-        EXPECT_EQ(tree.claimed.size(), device && *device ? 1u : 0u);
+        EXPECT_EQ(tree.io->claimed.size(), device && *device ? 1u : 0u);
     }
 }
 
@@ -71,25 +74,25 @@ TEST(FirstParallelPort, ClaimedLateGoneAtOnceAndFoundAgainWhileTheWatcherSetsNot
         return lblPort.text + ": " + lblPort.toolTip;
     };
     tree.AddPort("parport0", "888");
-    tree.claimError = EACCES;
+    tree.io->claimError = EACCES;
     EXPECT_EQ(pass(0).find("No Port: " + (tree.dir.path / "dev/parport0").string()), 0u);
     EXPECT_NE(pass(4).find("Add this user to the group lp"), std::string::npos);
-    EXPECT_EQ(tree.claimed.size(), 1u); // not again before 5 s
-    tree.claimError = 0;
+    EXPECT_EQ(tree.io->claimed.size(), 1u); // not again before 5 s
+    tree.io->claimError = 0;
     pass(1);
-    EXPECT_EQ(tree.claimed.size(), 2u);
+    EXPECT_EQ(tree.io->claimed.size(), 2u);
     EXPECT_FALSE(lblPort.visible); // open contact, read through the claimed port
 
     // Unplugged: the device still answers, with a status that would read as closed.
     std::filesystem::remove_all(tree.dir.path / "proc/sys/dev/parport/parport0");
-    tree.status = 0;
+    tree.io->status = 0;
     EXPECT_NE(pass(0).find("No Port: The kernel no longer lists parport0"), std::string::npos);
-    EXPECT_EQ(tree.closes, 1);
+    EXPECT_EQ(tree.io->closes, 1);
     tree.AddPort("parport0", "888");
-    tree.readError = ENODEV;
+    tree.io->readError = ENODEV;
     pass(4);
     EXPECT_NE(pass(1).find("cannot be read: No such device"), std::string::npos);
-    EXPECT_EQ(tree.claimed.size(), 3u);
+    EXPECT_EQ(tree.io->claimed.size(), 3u);
     EXPECT_TRUE(clock.sets.empty());
 }
 
