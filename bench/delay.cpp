@@ -25,10 +25,11 @@ class ContactPort : public Port {
     }
 };
 
-// Reads the real time of day; records when a set is asked for instead of setting anything.
+// Reads the real time of day; records when a set has been done. The set itself goes to
+// `setter`, a clock that cannot change this machine's time, or nowhere.
 class RecordingClock : public Clock {
   public:
-    explicit RecordingClock(Clock& real) : real_(real) {}
+    RecordingClock(Clock& real, Clock* setter) : real_(real), setter_(setter) {}
     // Called at the start of every pass: the longest gap between passes is measured here.
     ClockReading Now() override {
         const auto now = Steady::now();
@@ -37,10 +38,12 @@ class RecordingClock : public Clock {
         last_ = now;
         return real_.Now();
     }
-    ClockSet SetTimeOfDay(const ClockReading&, std::string_view) override {
+    ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view text) override {
+        const ClockSet set = setter_ ? setter_->SetTimeOfDay(basis, text) : ClockSet{true, ""};
         std::lock_guard lock(mutex);
-        sets.push_back(Steady::now());
-        return {true, ""};
+        if (set.ok)
+            sets.push_back(Steady::now());
+        return set;
     }
     std::mutex mutex;
     std::vector<Steady::time_point> sets;
@@ -48,6 +51,7 @@ class RecordingClock : public Clock {
 
   private:
     Clock& real_;
+    Clock* setter_;
     Steady::time_point last_;
 };
 
@@ -77,10 +81,10 @@ double Percentile(std::vector<double> values, double p) {
 
 } // namespace
 
-int RunDelayBench(ui::WindowSystem& windows, int closures, int idleSeconds) {
+int RunDelayBench(ui::WindowSystem& windows, int closures, int idleSeconds, Clock* setter) {
     ContactPort port;
     auto realClock = MakeSystemClock();
-    RecordingClock clock(*realClock);
+    RecordingClock clock(*realClock, setter);
     std::atomic<bool> done{false};
     std::vector<Steady::time_point> closed;
     double idleCpu = 0;

@@ -18,6 +18,11 @@ else()
                      DEPENDS ${PROJECT_SOURCE_DIR}/resources/make_icon.py)
   add_custom_target(larkmoor_png ALL DEPENDS ${icon})
   install(TARGETS larkmoor RUNTIME DESTINATION bin)
+  # The clock helper, outside PATH; its post-install script gives it the group larkmoor and
+  # cap_sys_time. The window program gets no capability.
+  install(TARGETS larkmoor-set-clock RUNTIME DESTINATION libexec/larkmoor
+          PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE)
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/60-larkmoor.rules DESTINATION lib/udev/rules.d)
   install(FILES ${PROJECT_SOURCE_DIR}/resources/larkmoor.desktop DESTINATION share/applications)
   install(FILES ${icon} DESTINATION share/icons/hicolor/32x32/apps)
   set(CPACK_GENERATOR DEB)
@@ -26,6 +31,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Larkmoor developers <larkmoor@localhost>")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, passwd") # setcap, groupadd
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/postinst)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_STRIP_FILES ON)
 endif()
 

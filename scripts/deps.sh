@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-qpa-plugins
-          g++-mingw-w64-i686 wine wine32 xvfb xauth x11-utils imagemagick python3 dpkg-dev file)
+          g++-mingw-w64-i686 wine wine32 xvfb xauth x11-utils imagemagick python3 dpkg-dev file libcap2-bin)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,61 +1,40 @@
+#include "linux/support.h"
 #include "platform/linux/programs_linux.h"
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <chrono>
-#include <filesystem>
 #include <signal.h>
-#include <thread>
 
 namespace larkmoor {
 namespace {
 
-namespace fs = std::filesystem;
-
-template <typename Predicate> bool WaitFor(Predicate done) {
-    for (int i = 0; i < 400; ++i) {
-        if (done())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
-
 TEST(LinuxPrograms, StartsTheFileItselfAndLeavesNoZombie) {
-    const fs::path folder =
-        fs::temp_directory_path() / ("larkmoor tools " + std::to_string(getpid()));
-    fs::create_directories(folder);
-    const fs::path program = folder / "marker program";
-    fs::copy_file(MARKER_PROGRAM, program, fs::copy_options::overwrite_existing);
-
+    TempDir dir;
+    // A program that leaves a file named after itself with ".ran" appended.
+    const std::string program = dir.Put("my tools/a program", "#!/bin/sh\n>\"$0.ran\"\n", true);
+    const std::string folder = (dir.path / "my tools").string();
     auto programs = MakeSystemPrograms();
-    EXPECT_TRUE(programs->NormalFileExists(program.string()));
-    EXPECT_FALSE(programs->NormalFileExists(folder.string()));
-    EXPECT_FALSE(programs->NormalFileExists((folder / "missing").string()));
+    EXPECT_TRUE(programs->NormalFileExists(program));
+    EXPECT_FALSE(programs->NormalFileExists(folder));
+    EXPECT_FALSE(programs->NormalFileExists(folder + "/missing"));
 
-    const auto pid = SpawnDetached(program.string());
+    const auto pid = SpawnDetached(program);
     ASSERT_TRUE(pid);
-    EXPECT_TRUE(WaitFor([&] { return fs::exists(program.string() + ".ran"); }));
+    EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(program + ".ran"); }));
     // Once reaped, the process id no longer answers; a zombie still would.
     EXPECT_TRUE(WaitFor([&] { return kill(*pid, 0) == -1 && errno == ESRCH; }));
-
-    EXPECT_FALSE(programs->Start(""));
-    EXPECT_FALSE(programs->Start((folder / "missing").string()));
-    EXPECT_FALSE(programs->Start(folder.string()));
-    fs::remove_all(folder);
+    for (const std::string& path : {std::string(), folder + "/missing", folder})
+        EXPECT_FALSE(programs->Start(path)) << path;
 }
 
 TEST(LinuxToolTable, AnswersOnlyThePathOfTheSystemInformationTool) {
     auto registry = MakeSystemRegistry();
     RegistryKey key = 0;
-    EXPECT_NE(registry->OpenKey(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Shared Tools Location",
-                                kKeyRead, key),
-              kErrorSuccess);
-    ASSERT_EQ(registry->OpenKey(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO",
-                                kKeyRead, key),
-              kErrorSuccess);
+    const std::string tools = "SOFTWARE\\Microsoft\\Shared Tools";
+    EXPECT_NE(registry->OpenKey(kHkeyLocalMachine, tools + " Location", kKeyRead, key), 0);
+    ASSERT_EQ(registry->OpenKey(kHkeyLocalMachine, tools + "\\MSINFO", kKeyRead, key), 0);
     unsigned char data[1024] = {};
     std::uint32_t type = 0, size = sizeof data;
     EXPECT_NE(registry->QueryValue(key, "OTHER", type, data, size), kErrorSuccess);
