@@ -20,7 +20,6 @@ class RealRegistryTest : public ::testing::Test {
     }
     void TearDown() override {
         RegCloseKey(key_);
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kTestKey);
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kTestKey);
     }
     void Put(const char* name, DWORD type, const std::string& data) {
