@@ -7,9 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <random>
-#include <thread>
+#include <thread> // this_thread::sleep_for only
 #include <vector>
 
 namespace {
@@ -38,14 +37,13 @@ class RecordingClock : public Clock {
         last_ = now;
         return real_.Now();
     }
+    // Runs on the window's thread; `sets` is read after the window system has returned.
     ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view text) override {
         const ClockSet set = setter_ ? setter_->SetTimeOfDay(basis, text) : ClockSet{true, ""};
-        std::lock_guard lock(mutex);
         if (set.ok)
             sets.push_back(Steady::now());
         return set;
     }
-    std::mutex mutex;
     std::vector<Steady::time_point> sets;
     Steady::duration longestGap{};
 
@@ -89,7 +87,7 @@ int RunDelayBench(ui::WindowSystem& windows, int closures, int idleSeconds, Cloc
     std::vector<Steady::time_point> closed;
     double idleCpu = 0;
 
-    std::thread contact([&] {
+    const auto joinContact = StartThread([&] {
         std::mt19937 random(12345);
         auto ms = [&](int low, int high) {
             return std::chrono::milliseconds(std::uniform_int_distribution(low, high)(random));
@@ -114,7 +112,7 @@ int RunDelayBench(ui::WindowSystem& windows, int closures, int idleSeconds, Cloc
     Stopper stopper(windows, done);
     mnuMenu.Show();
     windows.Run();
-    contact.join();
+    joinContact();
 
     // Each closure's delay is that of the first set after it and before the next closure.
     std::vector<double> delays;

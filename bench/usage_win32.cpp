@@ -19,6 +19,6 @@ double CpuSeconds() {
 long PeakMemoryKb() {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
-    K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
     return static_cast<long>(counters.PeakWorkingSetSize / 1024);
 }

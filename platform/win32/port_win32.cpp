@@ -1,58 +1,234 @@
-#include "platform/port.h"
+#include "platform/win32/port_win32.h"
+
+#include "platform/win32/clock_win32.h" // SystemMessage
 
 #include <windows.h>
+
+#include <cfgmgr32.h>
+#include <devguid.h>
+#include <initguid.h> // defines GUID_DEVCLASS_PORTS here rather than only declaring it
+#include <setupapi.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace larkmoor {
 
 namespace {
-// Port libraries export a stdcall routine that takes the port address and returns its byte.
-using InpRoutine = int(__stdcall*)(int);
 
-// Searches only the program's own folder and the system folder, never the current directory.
-HMODULE LoadPortLibrary(const char* name) {
-    return LoadLibraryExA(name, nullptr,
-                          LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+constexpr std::uint32_t kLookAgainMs = 5000;
+
+struct PortLibrary {
+    const char* file;
+    const char* routine; // takes the port address, returns its byte in the low bits
+};
+constexpr PortLibrary kLibraries[] = {{"ntport.dll", "Inp"}, {"inpout32.dll", "Inp32"}};
+
+std::string Hex(unsigned value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", value);
+    return text;
 }
 
-class PortLibrary : public Port {
+// Calls a library routine with one argument and returns eax. The port libraries document their
+// routines as stdcall, but a cdecl one leaves its argument on the stack: the stack pointer is
+// kept in esi, which both conventions preserve, and put back after the call, so either is safe.
+// A routine without arguments ignores the extra one.
+int CallEitherConvention(FARPROC routine, int argument) {
+    int result;
+    asm volatile("movl %%esp, %%esi\n\t"
+                 "pushl %2\n\t"
+                 "call *%1\n\t"
+                 "movl %%esi, %%esp"
+                 : "=a"(result)
+                 : "r"(routine), "r"(argument)
+                 : "esi", "ecx", "edx", "memory", "cc");
+    return result;
+}
+
+class LibraryPort : public Port {
   public:
-    PortLibrary() {
-        if (!Load("ntport.dll", "Inp"))
-            Load("inpout32.dll", "Inp32");
-    }
-    ~PortLibrary() override {
+    LibraryPort(std::vector<std::string> folders, std::unique_ptr<ParallelPorts> ports,
+                TickCount ticks)
+        : folders_(std::move(folders)), ports_(std::move(ports)), ticks_(std::move(ticks)) {}
+    ~LibraryPort() override {
         if (library_)
             FreeLibrary(library_);
     }
+
     PortReading Inp(std::uint16_t address) override {
-        if (!inp_)
-            return {std::nullopt, "No port library: neither ntport.dll nor inpout32.dll could be "
-                                  "loaded from the program's folder or the system folder."};
-        return {static_cast<std::uint8_t>(inp_(address) & 0xFF),
-                "Reading the port through a port library."};
+        // Unsigned arithmetic: the difference is right across the tick count's wraparound.
+        if (!library_ && (!lookedAt_ || ticks_() - *lookedAt_ >= kLookAgainMs))
+            Look();
+        if (!library_)
+            return {std::nullopt, why_};
+        const std::uint16_t read = address == kStatusPort ? status_ : address;
+        return {static_cast<std::uint8_t>(CallEitherConvention(inp_, read) & 0xFF), note_};
     }
 
   private:
-    bool Load(const char* library, const char* routine) {
-        library_ = LoadPortLibrary(library);
-        if (!library_)
-            return false;
-        inp_ = reinterpret_cast<InpRoutine>(
-            reinterpret_cast<void*>(GetProcAddress(library_, routine)));
-        if (inp_)
-            return true;
-        FreeLibrary(library_);
-        library_ = nullptr;
-        return false;
+    // Takes the first library that loads, has its routine and, where it can say so, has its
+    // driver open. Only full paths are loaded: never the current directory or PATH.
+    void Look() {
+        lookedAt_ = ticks_();
+        why_.clear();
+        std::string places;
+        for (const std::string& folder : folders_)
+            places += (places.empty() ? "" : " or ") + folder;
+        for (const PortLibrary& candidate : kLibraries) {
+            for (const std::string& folder : folders_) {
+                const std::string path = folder + "\\" + candidate.file;
+                if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+                    continue;
+                const std::string why = Open(path, candidate.routine);
+                if (why.empty())
+                    return;
+                if (why_.empty())
+                    why_ = why; // the reason of the preferred library is the one shown
+            }
+        }
+        if (why_.empty())
+            why_ = "No port library: neither ntport.dll nor inpout32.dll is in " + places + ".";
     }
 
+    // Empty when `path` is now the library read through; else why it cannot be used.
+    std::string Open(const std::string& path, const char* routine) {
+        HMODULE library = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        if (!library)
+            return path + " could not be loaded: " + SystemMessage(GetLastError());
+        const FARPROC inp = GetProcAddress(library, routine);
+        const FARPROC driverOpen = GetProcAddress(library, "IsInpOutDriverOpen");
+        std::string why;
+        if (!inp)
+            why = path + " has no routine " + routine + ".";
+        else if (driverOpen && !CallEitherConvention(driverOpen, 0))
+            why = "The port driver of " + path +
+                  " is not open.\nSee \"The port library and its driver\" in the README.";
+        if (!why.empty()) {
+            FreeLibrary(library);
+            return why;
+        }
+        library_ = library;
+        inp_ = inp;
+        const StatusRegister status = ChooseStatusRegister(ports_->List());
+        status_ = status.address;
+        note_ = "Reading " + Hex(status_) + " (" + status.which + ") through " + path + ".";
+        return {};
+    }
+
+    std::vector<std::string> folders_;
+    std::unique_ptr<ParallelPorts> ports_;
+    TickCount ticks_;
+    std::optional<std::uint32_t> lookedAt_;
     HMODULE library_ = nullptr;
-    InpRoutine inp_ = nullptr;
+    FARPROC inp_ = nullptr;
+    std::uint16_t status_ = kStatusPort;
+    std::string note_; // what a reading says: which address, through which library
+    std::string why_;  // why there is no reading
 };
+
+// The first I/O range that Windows gave the device, or boot configuration where none is given.
+std::optional<std::uint16_t> IoBase(DEVINST device) {
+    LOG_CONF config = 0;
+    if (CM_Get_First_Log_Conf(&config, device, ALLOC_LOG_CONF) != CR_SUCCESS &&
+        CM_Get_First_Log_Conf(&config, device, BOOT_LOG_CONF) != CR_SUCCESS)
+        return std::nullopt;
+    std::optional<std::uint16_t> base;
+    RES_DES range = 0;
+    if (CM_Get_Next_Res_Des(&range, config, ResType_IO, nullptr, 0) == CR_SUCCESS) {
+        ULONG size = 0;
+        if (CM_Get_Res_Des_Data_Size(&size, range, 0) == CR_SUCCESS && size >= sizeof(IO_DES)) {
+            std::vector<char> data(size);
+            if (CM_Get_Res_Des_Data(range, data.data(), size, 0) == CR_SUCCESS)
+                base = static_cast<std::uint16_t>(
+                    reinterpret_cast<const IO_DES*>(data.data())->IOD_Alloc_Base);
+        }
+        CM_Free_Res_Des_Handle(range);
+    }
+    CM_Free_Log_Conf_Handle(config);
+    return base;
+}
+
+// The Ports class holds serial and parallel ports; a parallel one's "PortName" is LPTn.
+class SetupApiParallelPorts : public ParallelPorts {
+  public:
+    std::optional<std::vector<ParallelPort>> List() override {
+        HDEVINFO devices =
+            SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+        if (devices == INVALID_HANDLE_VALUE)
+            return std::nullopt;
+        std::vector<ParallelPort> ports;
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
+            HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
+                                            KEY_QUERY_VALUE);
+            if (key == INVALID_HANDLE_VALUE)
+                continue;
+            char name[16] = {};
+            DWORD size = sizeof name - 1, type = 0;
+            const bool named =
+                RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name),
+                                 &size) == ERROR_SUCCESS &&
+                type == REG_SZ;
+            RegCloseKey(key);
+            if (!named || std::string(name).rfind("LPT", 0) != 0)
+                continue;
+            if (const auto base = IoBase(device.DevInst))
+                ports.push_back({name, *base});
+        }
+        SetupDiDestroyDeviceInfoList(devices);
+        return ports;
+    }
+};
+
+int PortNumber(const std::string& name) {
+    return name.size() > 3 ? std::atoi(name.c_str() + 3) : 0;
+}
+
 } // namespace
 
+StatusRegister ChooseStatusRegister(const std::optional<std::vector<ParallelPort>>& ports) {
+    if (!ports)
+        return {kStatusPort, "Windows could not list the parallel ports"};
+    const ParallelPort* first = nullptr;
+    for (const ParallelPort& port : *ports) {
+        if (port.base == kStatusPort - 1)
+            return {kStatusPort, port.name + " at 0x378"};
+        if (!first || PortNumber(port.name) < PortNumber(first->name))
+            first = &port;
+    }
+    if (!first)
+        return {kStatusPort, "Windows lists no parallel port"};
+    return {static_cast<std::uint16_t>(first->base + 1), first->name + " at " + Hex(first->base)};
+}
+
+std::unique_ptr<ParallelPorts> MakeSystemParallelPorts() {
+    return std::make_unique<SetupApiParallelPorts>();
+}
+
+std::unique_ptr<Port> MakeLibraryPort(std::vector<std::string> folders,
+                                      std::unique_ptr<ParallelPorts> ports, TickCount ticks) {
+    return std::make_unique<LibraryPort>(std::move(folders), std::move(ports), std::move(ticks));
+}
+
+std::vector<std::string> PortLibraryFolders() {
+    std::vector<std::string> folders;
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        std::string program(path, length);
+        folders.push_back(program.substr(0, program.find_last_of('\\')));
+    }
+    const UINT system = GetSystemDirectoryA(path, MAX_PATH);
+    if (system > 0 && system < MAX_PATH)
+        folders.emplace_back(path, system);
+    return folders;
+}
+
 std::unique_ptr<Port> MakeSystemPort() {
-    return std::make_unique<PortLibrary>();
+    return MakeLibraryPort(PortLibraryFolders(), MakeSystemParallelPorts(),
+                           [] { return static_cast<std::uint32_t>(GetTickCount()); });
 }
 
 } // namespace larkmoor

@@ -8,6 +8,15 @@
 
 #include <windows.h>
 
+// The headers are held to Windows XP's API; these two come from later systems and are sent only
+// by them (a window on XP simply never receives WM_DPICHANGED).
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+#ifndef USER_DEFAULT_SCREEN_DPI
+#define USER_DEFAULT_SCREEN_DPI 96
+#endif
+
 #include <memory>
 #include <string>
 #include <string_view>

@@ -11,6 +11,29 @@ namespace {
 
 const char* const kTestKey = "SOFTWARE\\Larkmoor Tests";
 
+// The real registry; each query first tries to write through the key the launcher opened.
+class WriteTryingRegistry : public Registry {
+  public:
+    long OpenKey(RegistryKey root, const std::string& subKey, std::uint32_t access,
+                 RegistryKey& key) override {
+        return real_->OpenKey(root, subKey, access, key);
+    }
+    long QueryValue(RegistryKey key, const std::string& name, std::uint32_t& type,
+                    unsigned char* data, std::uint32_t& size) override {
+        writes.push_back(RegSetValueExA(reinterpret_cast<HKEY>(key), "written", 0, REG_SZ,
+                                        reinterpret_cast<const BYTE*>(""), 1));
+        return real_->QueryValue(key, name, type, data, size);
+    }
+    long CloseKey(RegistryKey key) override { return real_->CloseKey(key); }
+    std::string ExpandEnvironment(const std::string& text) override {
+        return real_->ExpandEnvironment(text);
+    }
+    std::vector<long> writes;
+
+  private:
+    std::unique_ptr<Registry> real_ = MakeSystemRegistry();
+};
+
 class RealRegistryTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -20,7 +43,6 @@ class RealRegistryTest : public ::testing::Test {
     }
     void TearDown() override {
         RegCloseKey(key_);
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kTestKey);
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kTestKey);
     }
     void Put(const char* name, DWORD type, const std::string& data) {
@@ -30,10 +52,10 @@ class RealRegistryTest : public ::testing::Test {
     }
 
     HKEY key_ = nullptr;
-    std::unique_ptr<Registry> registry_ = MakeSystemRegistry();
+    WriteTryingRegistry registry_;
     std::unique_ptr<Programs> programs_ = MakeSystemPrograms();
     fakes::FakeWindowSystem windows_;
-    FrmAbout about_{windows_, *registry_, *programs_};
+    FrmAbout about_{windows_, registry_, *programs_};
 };
 
 TEST_F(RealRegistryTest, ValuesWrittenToTheRegistryReadBackAsText) {
@@ -60,6 +82,8 @@ TEST_F(RealRegistryTest, ValuesWrittenToTheRegistryReadBackAsText) {
         EXPECT_EQ(about_.GetKeyValue(kHkeyLocalMachine, kTestKey, c.name, text), c.result);
         EXPECT_EQ(text, c.text);
     }
+    // The launcher only reads: a write through the key it opened is refused.
+    EXPECT_EQ(registry_.writes, std::vector<long>(4, ERROR_ACCESS_DENIED));
     std::string text;
     EXPECT_FALSE(about_.GetKeyValue(kHkeyLocalMachine, kTestKey, "missing", text));
     EXPECT_FALSE(about_.GetKeyValue(kHkeyLocalMachine, "SOFTWARE\\Larkmoor Missing", "x", text));

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <shlwapi.h>
+
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -27,7 +29,7 @@ void SetText(const char* key, const char* name, const std::string& value) {
 }
 
 void Remove(const char* key, const char* name) {
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, key, name);
+    SHDeleteValueA(HKEY_LOCAL_MACHINE, key, name);
 }
 
 std::string ReadFile(const std::string& path) {
@@ -101,24 +103,22 @@ TEST_F(SysInfoButtonTest, StartsTheToolInTheFolderOfTheLocationEntry) {
     EXPECT_TRUE(ToolRan());
 }
 
+// Runs inside the message box's own message loop: reads the box, then presses its OK.
+std::string boxText;
+void CALLBACK AnswerMessageBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    if (HWND box = FindWindowA("#32770", "Larkmoor")) {
+        char buffer[256] = {};
+        GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer);
+        boxText = buffer;
+        KillTimer(nullptr, timer);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+}
+
 TEST_F(SysInfoButtonTest, WithoutEntriesTheUserIsToldInAMessageBox) {
-    // The box is modal: another thread finds it by caption and text, and presses OK.
-    std::string text;
-    std::thread closer([&] {
-        for (int i = 0; i < 1000; ++i) {
-            if (HWND box = FindWindowA("#32770", "Larkmoor")) {
-                char buffer[256] = {};
-                GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer);
-                text = buffer;
-                PostMessageA(box, WM_COMMAND, IDOK, 0);
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    });
+    SetTimer(nullptr, 0, 10, AnswerMessageBox);
     ClickSysInfo();
-    closer.join();
-    EXPECT_EQ(text, "System Information Is Unavailable At This Time");
+    EXPECT_EQ(boxText, "System Information Is Unavailable At This Time");
     EXPECT_NE(about_.Window(), nullptr);
 }
 
