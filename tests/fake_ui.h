@@ -10,13 +10,10 @@
 
 namespace larkmoor::fakes {
 
-class FakeWindow : public ui::Window {
-  public:
-    FakeWindow(const ui::FormDecl& form, ui::FormEvents& events) : form(form), events(events) {
-        for (const auto& c : form.controls) {
+struct FakeWindow : ui::Window {
+    FakeWindow(const ui::FormDecl& form, ui::FormEvents& events) : events(events) {
+        for (const auto& c : form.controls)
             controls[std::string(c.name)].text = c.text;
-            controls[std::string(c.name)].visible = c.visible;
-        }
     }
     ui::Control& Find(std::string_view name) override { return controls.at(std::string(name)); }
     void SetCaption(std::string_view text) override { caption = text; }
@@ -30,7 +27,6 @@ class FakeWindow : public ui::Window {
     }
     bool IsOpen() const override { return open; }
 
-    const ui::FormDecl& form;
     ui::FormEvents& events;
     std::map<std::string, FakeControl> controls;
     std::string caption;
@@ -38,8 +34,7 @@ class FakeWindow : public ui::Window {
     bool open = true;
 };
 
-class FakeWindowSystem : public ui::WindowSystem {
-  public:
+struct FakeWindowSystem : ui::WindowSystem {
     std::unique_ptr<ui::Window> Create(const ui::FormDecl& form, ui::FormEvents& events) override {
         auto window = std::make_unique<FakeWindow>(form, events);
         created.push_back(window.get());
@@ -49,7 +44,7 @@ class FakeWindowSystem : public ui::WindowSystem {
         messages.push_back({owner, std::string(text), std::string(caption)});
     }
     int Run() override { return 0; }
-    void End() override { ended = true; }
+    void End() override {}
 
     struct Message {
         ui::Window* owner;
@@ -57,7 +52,6 @@ class FakeWindowSystem : public ui::WindowSystem {
     };
     std::vector<FakeWindow*> created;
     std::vector<Message> messages;
-    bool ended = false;
 };
 
 } // namespace larkmoor::fakes

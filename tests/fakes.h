@@ -9,7 +9,6 @@
 #include "platform/ui.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
@@ -17,8 +16,7 @@
 
 namespace larkmoor::fakes {
 
-class FakePort : public Port {
-  public:
+struct FakePort : Port {
     std::optional<std::uint8_t> status = 127; // nothing: unreadable
     std::string note = "port note";
     std::vector<std::uint16_t> addresses;
@@ -28,31 +26,25 @@ class FakePort : public Port {
     }
 };
 
-class FakeClock : public Clock {
-  public:
+struct FakeClock : Clock {
     ClockReading now{};
     bool refuse = false;
     std::string note; // what a set says
     int reads = 0;
-    struct Set {
-        ClockReading basis;
-        std::string text;
-    };
-    std::vector<Set> sets;
+    std::vector<std::string> sets; // the times of day asked for
 
     ClockReading Now() override {
         ++reads;
         return now;
     }
-    ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view text) override {
-        sets.push_back({basis, std::string(text)});
+    ClockSet SetTimeOfDay(const ClockReading&, std::string_view text) override {
+        sets.emplace_back(text);
         return {!refuse, note};
     }
     void SetNow(int h, int m, int s) { now = {0, h, m, s, 0}; }
 };
 
-class FakeControl : public ui::Control {
-  public:
+struct FakeControl : ui::Control {
     std::string text, toolTip;
     bool visible = true;
     void SetText(std::string_view t) override { text = t; }
@@ -63,53 +55,44 @@ class FakeControl : public ui::Control {
     std::string ToolTip() const override { return toolTip; }
 };
 
-// A registry of (key, value) -> (type, bytes).
-class FakeRegistry : public Registry {
-  public:
-    struct Value {
-        std::uint32_t type;
-        std::string data;
-    };
-    std::map<std::pair<std::string, std::string>, Value> values;
+// A registry of keys below HKEY_LOCAL_MACHINE with values of (type, bytes); a key's handle
+// is the address of its values.
+struct FakeRegistry : Registry {
+    using Values = std::map<std::string, std::pair<std::uint32_t, std::string>>;
+    std::map<std::string, Values> keys;
 
     void Put(const std::string& key, const std::string& name, std::uint32_t type,
              const std::string& data) {
-        values[{key, name}] = {type, data};
+        keys[key][name] = {type, data};
     }
     long OpenKey(RegistryKey root, const std::string& subKey, std::uint32_t,
                  RegistryKey& key) override {
-        for (const auto& [id, value] : values) {
-            if (root == kHkeyLocalMachine && id.first == subKey) {
-                keys_.push_back(subKey);
-                key = keys_.size(); // 1-based handle
-                return kErrorSuccess;
-            }
-        }
-        return kErrorFileNotFound;
+        const auto it = keys.find(subKey);
+        if (root != kHkeyLocalMachine || it == keys.end())
+            return kErrorFileNotFound;
+        key = reinterpret_cast<RegistryKey>(&it->second);
+        return kErrorSuccess;
     }
     long QueryValue(RegistryKey key, const std::string& name, std::uint32_t& type,
                     unsigned char* data, std::uint32_t& size) override {
-        const auto it = values.find({keys_.at(key - 1), name});
+        const Values& values = *reinterpret_cast<const Values*>(key);
+        const auto it = values.find(name);
         if (it == values.end())
             return kErrorFileNotFound;
-        if (it->second.data.size() > size)
+        if (it->second.second.size() > size)
             return kErrorMoreData;
-        std::memcpy(data, it->second.data.data(), it->second.data.size());
-        type = it->second.type;
-        size = static_cast<std::uint32_t>(it->second.data.size());
+        type = it->second.first;
+        size =
+            static_cast<std::uint32_t>(it->second.second.copy(reinterpret_cast<char*>(data), size));
         return kErrorSuccess;
     }
     long CloseKey(RegistryKey) override { return kErrorSuccess; }
     std::string ExpandEnvironment(const std::string& text) override {
         return text.starts_with("%SystemRoot%") ? "C:\\Windows" + text.substr(12) : text;
     }
-
-  private:
-    std::vector<std::string> keys_;
 };
 
-class FakePrograms : public Programs {
-  public:
+struct FakePrograms : Programs {
     std::vector<std::string> files; // normal files that exist
     std::vector<std::string> startable;
     std::vector<std::string> lookedUp, started;

@@ -19,41 +19,30 @@ struct AboutTest : ::testing::Test {
 };
 
 TEST_F(AboutTest, GetKeyValueTurnsEachKindOfValueIntoText) {
-    struct Case {
-        const char* what;
-        std::uint32_t type;
-        std::string data;
-        bool result;
-        std::string text;
-    };
-    const std::string big(1025, 'x');
-    const Case cases[] = {
-        {"text with terminator", kRegSz, std::string("C:\\a b\\x.exe\0", 13), true,
-         "C:\\a b\\x.exe"},
-        {"text without terminator", kRegSz, "C:\\a b\\x.exe", true, "C:\\a b\\x.exe"},
-        {"text padded with zeros", kRegSz, std::string("C:\\x\0\0\0\0", 8), true, "C:\\x"},
-        {"empty value", kRegSz, "", true, ""},
-        {"expandable text", kRegExpandSz, std::string("%SystemRoot%\\x.exe\0", 19), true,
-         "C:\\Windows\\x.exe"},
-        {"number", kRegDword, std::string("\x78\x56\x34\x12", 4), true, "&h12345678"},
-        {"number with zero high byte", kRegDword, std::string("\x05\x01\x00\x00", 4), true,
-         "&h000105"},
-        {"binary", kRegBinary, "abc", false, ""},
-        {"no type", kRegNone, "abc", false, ""},
-        {"1024 bytes fit", kRegSz, std::string(1024, 'y'), true, std::string(1024, 'y')},
-        {"over 1024 bytes", kRegSz, big, false, ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        registry.Put("K", "V", c.type, c.data);
-        std::string text = "stale";
-        EXPECT_EQ(about.GetKeyValue(kHkeyLocalMachine, "K", "V", text), c.result);
-        EXPECT_EQ(text, c.text);
+    using namespace std::string_literals;
+    // Type, data, result, text.
+    using Case = std::tuple<std::uint32_t, std::string, bool, std::string>;
+    for (const auto& [type, data, result, text] : {
+             Case{kRegSz, "C:\\a b\\x.exe\0"s, true, "C:\\a b\\x.exe"},
+             Case{kRegSz, "C:\\a b\\x.exe", true, "C:\\a b\\x.exe"},
+             Case{kRegSz, "C:\\x\0\0\0\0"s, true, "C:\\x"},
+             Case{kRegSz, "", true, ""},
+             Case{kRegExpandSz, "%SystemRoot%\\x.exe\0"s, true, "C:\\Windows\\x.exe"},
+             Case{kRegDword, "\x78\x56\x34\x12", true, "&h12345678"},
+             Case{kRegDword, "\x05\x01\x00\x00"s, true, "&h000105"},
+             Case{kRegBinary, "abc", false, ""},
+             Case{kRegSz, std::string(1024, 'y'), true, std::string(1024, 'y')},
+             Case{kRegSz, std::string(1025, 'y'), false, ""},
+         }) {
+        registry.Put("K", "V", type, data);
+        std::string read = "stale";
+        EXPECT_EQ(about.GetKeyValue(kHkeyLocalMachine, "K", "V", read), result) << data;
+        EXPECT_EQ(read, text) << data;
     }
-    std::string text = "stale";
-    EXPECT_FALSE(about.GetKeyValue(kHkeyLocalMachine, "K", "missing", text));
-    EXPECT_EQ(text, "");
-    EXPECT_FALSE(about.GetKeyValue(kHkeyLocalMachine, "missing", "V", text));
+    std::string read = "stale";
+    EXPECT_FALSE(about.GetKeyValue(kHkeyLocalMachine, "K", "missing", read));
+    EXPECT_EQ(read, "");
+    EXPECT_FALSE(about.GetKeyValue(kHkeyLocalMachine, "missing", "V", read));
 }
 
 TEST_F(AboutTest, AboutTwiceKeepsOneDialogAndEachLoadFillsItsTexts) {
@@ -74,56 +63,43 @@ TEST_F(AboutTest, AboutTwiceKeepsOneDialogAndEachLoadFillsItsTexts) {
         EXPECT_EQ(w.controls[label].text, text) << label;
 }
 
-TEST_F(AboutTest, StartSysInfoTriesThePathThenTheFolderElseTellsTheUser) {
-    const std::string tool = "C:\\Program Files\\Common Files\\MSINFO32.EXE";
-    const std::string folderTool = "C:\\Tools Folder\\MSINFO32.EXE";
-    struct Case {
-        const char* what;
-        std::optional<std::string> pathValue;
-        std::optional<std::string> folderValue;
-        bool fileThere;
-        std::vector<std::string> started;
-        bool message;
-    };
-    const Case cases[] = {
-        {"path present", tool, "C:\\Tools Folder", true, {tool}, false},
-        {"path present but not startable",
-         "C:\\gone.exe",
-         "C:\\Tools Folder",
-         true,
-         {"C:\\gone.exe"},
-         true},
-        {"path empty", "", std::nullopt, false, {""}, true},
-        {"folder with the tool", std::nullopt, "C:\\Tools Folder", true, {folderTool}, false},
-        {"folder without the tool", std::nullopt, "C:\\Tools Folder", false, {}, true},
-        {"neither", std::nullopt, std::nullopt, false, {}, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+TEST(StartSysInfo, TriesThePathThenTheFolderElseTellsTheUser) {
+    const std::string tool = "C:\\Program Files\\MSINFO32.EXE", folder = "C:\\Tools Folder";
+    const std::string folderTool = folder + "\\MSINFO32.EXE";
+    // The PATH value, the folder value ("-": none), whether the tool is in the folder, what is
+    // started, whether the user is told.
+    using Case = std::tuple<const char*, std::string, bool, std::vector<std::string>, bool>;
+    for (const auto& [path, folderValue, fileThere, started, message] : {
+             Case{tool.c_str(), folder, true, {tool}, false},
+             Case{"C:\\gone.exe", folder, true, {"C:\\gone.exe"}, true},
+             Case{"", "-", false, {""}, true},
+             Case{nullptr, folder, true, {folderTool}, false},
+             Case{nullptr, folder, false, {}, true},
+             Case{nullptr, "-", false, {}, true},
+         }) {
+        SCOPED_TRACE(started.empty() ? folderValue : started[0]);
         FakeWindowSystem w;
         FakeRegistry r;
         FakePrograms p;
         FrmAbout dialog(w, r, p);
-        if (c.pathValue)
-            r.Put(kPathKey, "PATH", kRegSz, *c.pathValue + '\0');
-        if (c.folderValue)
-            r.Put(kFolderKey, "MSINFO", kRegSz, *c.folderValue + '\0');
-        if (c.fileThere)
+        if (path)
+            r.Put(kPathKey, "PATH", kRegSz, path + std::string(1, '\0'));
+        if (folderValue != "-")
+            r.Put(kFolderKey, "MSINFO", kRegSz, folderValue);
+        if (fileThere)
             p.files = {folderTool};
         p.startable = {tool, folderTool};
         dialog.Open();
         dialog.cmdSysInfo_Click();
-        EXPECT_EQ(p.started, c.started);
-        ASSERT_EQ(w.messages.size(), c.message ? 1u : 0u);
-        if (c.message) {
+        EXPECT_EQ(p.started, started);
+        EXPECT_EQ(p.lookedUp.empty(), path || folderValue == "-"); // a path read is started as is
+        ASSERT_EQ(w.messages.size(), message ? 1u : 0u);
+        if (message) {
             EXPECT_EQ(w.messages[0].text, "System Information Is Unavailable At This Time");
             EXPECT_EQ(w.messages[0].caption, "Larkmoor");
             EXPECT_EQ(w.messages[0].owner, w.created[0]);
         }
         EXPECT_TRUE(w.created[0]->IsOpen()); // the dialog stays open either way
-        if (c.pathValue) {                   // a found path is started without a file lookup
-            EXPECT_TRUE(p.lookedUp.empty());
-        }
     }
 }
 

@@ -5,21 +5,16 @@
 
 #include "platform/ui.h"
 
+#include <array>
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
 namespace larkmoor::gui {
 
-struct Rect {
-    int left, top, width, height;
-    bool operator==(const Rect&) const = default;
-};
-inline void PrintTo(const Rect& r, std::ostream* out) {
-    *out << "(" << r.left << "," << r.top << ") " << r.width << "x" << r.height;
-}
+// Left, top, width, height.
+using Rect = std::array<int, 4>;
 
 enum class Key { Enter, Escape, Tab };
 
@@ -31,9 +26,9 @@ class Driver {
     // Pixels: the size of a window's client area, and a control's place in it.
     virtual Rect Client(ui::Window& window) = 0;
     virtual Rect Place(ui::Window& window, std::string_view control) = 0;
-    // The colours a label is drawn with, and the platform's own text colour.
-    virtual ui::Colour TextColour(ui::Window& window, std::string_view label) = 0;
-    virtual ui::Colour BackColour(ui::Window& window, std::string_view label) = 0;
+    // The text and background colours a label is drawn with; the platform's own text colour.
+    virtual std::pair<ui::Colour, ui::Colour> Colours(ui::Window& window,
+                                                      std::string_view label) = 0;
     virtual ui::Colour SystemTextColour() = 0;
     // The menu bar, an entry per string: "Files>Exit" for a drop-down and its commands.
     virtual std::vector<std::string> Menu(ui::Window& window) = 0;

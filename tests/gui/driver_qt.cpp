@@ -52,16 +52,13 @@ class QtDriver : public Driver {
         const QRect r = Widget(window, control)->geometry();
         return {r.x(), r.y(), r.width(), r.height()};
     }
-    ui::Colour TextColour(ui::Window& window, std::string_view label) override {
-        QWidget* w = Widget(window, label);
-        return ToColour(w->palette().color(w->foregroundRole()));
-    }
-    // The pixel in the label's bottom-right corner, as the window draws it.
-    ui::Colour BackColour(ui::Window& window, std::string_view label) override {
+    // The background is the pixel in the label's bottom-right corner, as the window draws it.
+    std::pair<ui::Colour, ui::Colour> Colours(ui::Window& window, std::string_view label) override {
         QWidget* w = Widget(window, label);
         const QImage image = w->window()->grab().toImage();
-        return ToColour(
-            image.pixelColor(w->mapTo(w->window(), QPoint(w->width() - 1, w->height() - 1))));
+        return {ToColour(w->palette().color(w->foregroundRole())),
+                ToColour(image.pixelColor(
+                    w->mapTo(w->window(), QPoint(w->width() - 1, w->height() - 1))))};
     }
     ui::Colour SystemTextColour() override {
         return ToColour(QApplication::palette().color(QPalette::WindowText));

@@ -86,11 +86,8 @@ class Win32Driver : public Driver {
         MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
         return {r.left, r.top, r.right - r.left, r.bottom - r.top};
     }
-    ui::Colour TextColour(ui::Window& window, std::string_view label) override {
-        return Painted(Child(window, label)).first;
-    }
-    ui::Colour BackColour(ui::Window& window, std::string_view label) override {
-        return Painted(Child(window, label)).second;
+    std::pair<ui::Colour, ui::Colour> Colours(ui::Window& window, std::string_view label) override {
+        return Painted(Child(window, label));
     }
     ui::Colour SystemTextColour() override { return GetSysColor(COLOR_BTNTEXT); }
     std::vector<std::string> Menu(ui::Window& window) override {

@@ -18,29 +18,25 @@ TEST(Win32Dpi, ADpiChangeRescalesClientAreaControlsAndFont) {
     Win32WindowSystem windows(GetModuleHandleA(nullptr));
     ui::FormEvents events;
     auto window = windows.Create(kForm, events);
-    auto& win32 = dynamic_cast<Win32Window&>(*window);
-    ASSERT_EQ(win32.Dpi(), 96);
-    HWND stop = win32.ControlHandle("cmdStop");
-
-    for (int dpi : {144, 120, 96}) {
-        SCOPED_TRACE(dpi);
-        RECT suggested{};
-        GetWindowRect(win32.Handle(), &suggested);
-        SendMessageA(win32.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+    HWND hwnd = dynamic_cast<Win32Window&>(*window).Handle();
+    HWND stop = dynamic_cast<Win32Window&>(*window).ControlHandle("cmdStop");
+    for (int dpi : {144, 96}) {
+        RECT suggested{}, client{}, button{};
+        GetWindowRect(hwnd, &suggested);
+        SendMessageA(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
                      reinterpret_cast<LPARAM>(&suggested));
-        const auto px = [dpi](int twips) { return ui::TwipsToPixels(twips, dpi); };
-        RECT client{}, button{};
-        GetClientRect(win32.Handle(), &client);
+        GetClientRect(hwnd, &client);
         GetWindowRect(stop, &button);
-        MapWindowPoints(nullptr, win32.Handle(), reinterpret_cast<POINT*>(&button), 2);
-        EXPECT_EQ(client.right, px(4500));
-        EXPECT_EQ(client.bottom, px(2250));
-        EXPECT_EQ(button.left, px(1500));
-        EXPECT_EQ(button.bottom - button.top, px(375));
+        MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&button), 2);
+        const auto px = [dpi](int twips) { return ui::TwipsToPixels(twips, dpi); };
+        EXPECT_EQ(client.right, px(4500)) << dpi;
+        EXPECT_EQ(client.bottom, px(2250)) << dpi;
+        EXPECT_EQ(button.left, px(1500)) << dpi;
+        EXPECT_EQ(button.bottom - button.top, px(375)) << dpi;
         LOGFONTA font{};
         GetObjectA(reinterpret_cast<HFONT>(SendMessageA(stop, WM_GETFONT, 0, 0)), sizeof font,
                    &font);
-        EXPECT_EQ(font.lfHeight, MulDiv(metrics.lfMessageFont.lfHeight, dpi, 96));
+        EXPECT_EQ(font.lfHeight, MulDiv(metrics.lfMessageFont.lfHeight, dpi, 96)) << dpi;
     }
 }
 
