@@ -19,9 +19,9 @@ namespace larkmoor::fakes {
 struct FakePort : Port {
     std::optional<std::uint8_t> status = 127; // nothing: unreadable
     std::string note = "port note";
-    std::vector<std::uint16_t> addresses;
-    PortReading Inp(std::uint16_t address) override {
-        addresses.push_back(address);
+    std::uint16_t address = 0; // the last one read
+    PortReading Inp(std::uint16_t at) override {
+        address = at;
         return {status, note};
     }
 };

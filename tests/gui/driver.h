@@ -23,13 +23,11 @@ class Driver {
     virtual ~Driver() = default;
     virtual ui::WindowSystem& Windows() = 0;
 
-    // Pixels: the size of a window's client area, and a control's place in it.
-    virtual Rect Client(ui::Window& window) = 0;
+    // Pixels: a control's place in the client area; for "" the client area itself.
     virtual Rect Place(ui::Window& window, std::string_view control) = 0;
-    // The text and background colours a label is drawn with; the platform's own text colour.
+    // The text and background colours a label is drawn with.
     virtual std::pair<ui::Colour, ui::Colour> Colours(ui::Window& window,
                                                       std::string_view label) = 0;
-    virtual ui::Colour SystemTextColour() = 0;
     // The menu bar, an entry per string: "Files>Exit" for a drop-down and its commands.
     virtual std::vector<std::string> Menu(ui::Window& window) = 0;
     virtual bool HasFocus(ui::Window& window, std::string_view control) = 0;

@@ -44,13 +44,9 @@ class QtDriver : public Driver {
   public:
     ui::WindowSystem& Windows() override { return windows_; }
 
-    Rect Client(ui::Window& window) override {
-        const QSize size = Widget(window, kClientAreaName)->size();
-        return {0, 0, size.width(), size.height()};
-    }
     Rect Place(ui::Window& window, std::string_view control) override {
-        const QRect r = Widget(window, control)->geometry();
-        return {r.x(), r.y(), r.width(), r.height()};
+        const QRect r = Widget(window, control.empty() ? kClientAreaName : control)->geometry();
+        return {control.empty() ? 0 : r.x(), control.empty() ? 0 : r.y(), r.width(), r.height()};
     }
     // The background is the pixel in the label's bottom-right corner, as the window draws it.
     std::pair<ui::Colour, ui::Colour> Colours(ui::Window& window, std::string_view label) override {
@@ -59,9 +55,6 @@ class QtDriver : public Driver {
         return {ToColour(w->palette().color(w->foregroundRole())),
                 ToColour(image.pixelColor(
                     w->mapTo(w->window(), QPoint(w->width() - 1, w->height() - 1))))};
-    }
-    ui::Colour SystemTextColour() override {
-        return ToColour(QApplication::palette().color(QPalette::WindowText));
     }
     std::vector<std::string> Menu(ui::Window& window) override {
         std::vector<std::string> entries;

@@ -74,22 +74,19 @@ class Win32Driver : public Driver {
   public:
     ui::WindowSystem& Windows() override { return windows_; }
 
-    Rect Client(ui::Window& window) override {
-        RECT r{};
-        GetClientRect(Hwnd(window), &r);
-        return {0, 0, r.right, r.bottom};
-    }
     Rect Place(ui::Window& window, std::string_view control) override {
-        HWND hwnd = Child(window, control);
         RECT r{};
-        GetWindowRect(hwnd, &r);
-        MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
+        if (control.empty()) {
+            GetClientRect(Hwnd(window), &r);
+        } else {
+            GetWindowRect(Child(window, control), &r);
+            MapWindowPoints(nullptr, Hwnd(window), reinterpret_cast<POINT*>(&r), 2);
+        }
         return {r.left, r.top, r.right - r.left, r.bottom - r.top};
     }
     std::pair<ui::Colour, ui::Colour> Colours(ui::Window& window, std::string_view label) override {
         return Painted(Child(window, label));
     }
-    ui::Colour SystemTextColour() override { return GetSysColor(COLOR_BTNTEXT); }
     std::vector<std::string> Menu(ui::Window& window) override {
         std::vector<std::string> entries;
         HMENU bar = GetMenu(Hwnd(window));

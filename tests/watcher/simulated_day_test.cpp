@@ -1,5 +1,6 @@
 // Twenty-four hours of 50 ms passes through the real watcher, against a port that closes at
 // random, holds, bounces and sometimes cannot be read, and a clock that sometimes refuses.
+// Every status value comes up many times, the threshold's 119 (closed) and 120 (open) too.
 #include "fakes.h"
 #include "watcher/watcher.h"
 
@@ -61,6 +62,7 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
         watcher.Timer1_Timer();
 
         ASSERT_EQ(lblTime.text, shown) << pass;
+        ASSERT_EQ(port.address, 0x379);
         ASSERT_EQ(clock.sets.size() - setsBefore, newClosure ? 1u : 0u) << pass;
         ASSERT_EQ(lblPort.visible, reading != kOpen) << pass;
         if (reading == kUnreadable) {

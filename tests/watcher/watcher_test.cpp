@@ -22,24 +22,6 @@ struct WatcherTest : ::testing::Test {
     }
 };
 
-TEST_F(WatcherTest, StatusValuesAroundTheThresholdDecideOpenOrClosed) {
-    for (const auto& [status, closed] : {std::pair{127, false},
-                                         {120, false},
-                                         {255, false},
-                                         {128, false},
-                                         {119, true},
-                                         {0, true},
-                                         {100, true}}) {
-        Pass(255); // open: the latch is clear
-        const auto sets = clock.sets.size();
-        Pass(static_cast<std::uint8_t>(status));
-        EXPECT_EQ(watcher.blnTimeSet, closed) << status;
-        EXPECT_EQ(clock.sets.size() - sets, closed ? 1u : 0u) << status;
-        EXPECT_EQ(lblPort.visible, closed) << status;
-    }
-    EXPECT_EQ(port.addresses, std::vector<std::uint16_t>(14, 0x379));
-}
-
 TEST_F(WatcherTest, FirstClosedPassSetsTheClockFromAFreshReading) {
     clock.SetNow(9, 5, 7);
     Pass(127);
