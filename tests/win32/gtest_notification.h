@@ -3,14 +3,10 @@
 #pragma once
 #include <windows.h>
 namespace testing::internal {
-class Notification {
-  public:
-    Notification() : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-    ~Notification() { CloseHandle(event_); }
-    void Notify() { SetEvent(event_); }
-    void WaitForNotification() { WaitForSingleObject(event_, INFINITE); }
-
-  private:
-    HANDLE event_;
+struct Notification {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ~Notification() { CloseHandle(event); }
+    void Notify() { SetEvent(event); }
+    void WaitForNotification() { WaitForSingleObject(event, INFINITE); }
 };
 } // namespace testing::internal
