@@ -1,6 +1,7 @@
 // Twenty-four hours of 50 ms passes through the real watcher, against a port that closes at
 // random, holds, bounces and sometimes cannot be read, and a clock that sometimes refuses.
-// Every status value comes up many times, the threshold's 119 (closed) and 120 (open) too.
+// Every status value comes up many times, the threshold's 119 (closed) and 120 (open) too, and
+// the hours of a whole day.
 #include "fakes.h"
 #include "watcher/watcher.h"
 
@@ -28,7 +29,7 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
     enum Reading { kOpen, kClosed, kUnreadable } stretch = kOpen;
     int left = 0;
     bool bouncing = false, lastReadableClosed = false;
-    std::string lastResult;
+    std::string lastResult, lastNote;
     int closures = 0, refusals = 0, unreadable = 0;
     for (int pass = 0; pass < 1'728'000; ++pass, ns += 50 * kMs) {
         const int seconds = static_cast<int>(ns % kDayNs / 1000 / kMs);
@@ -45,35 +46,47 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
         Reading reading = stretch;
         if (bouncing && reading != kUnreadable && pick(0, 3) == 0)
             reading = reading == kOpen ? kClosed : kOpen;
+        port.note = reading == kUnreadable ? "lost" : "read";
         port.status =
             reading == kUnreadable
                 ? std::nullopt
                 : std::optional<std::uint8_t>(reading == kClosed ? pick(0, 119) : pick(120, 255));
+        const std::string shown = TimeText(clock.now);
         const bool newClosure = reading == kClosed && !lastReadableClosed;
         if (newClosure) {
             clock.refuse = pick(0, 9) == 0;
+            clock.note = clock.refuse ? "refused" : "";
             lastResult = clock.refuse ? "Time Not Set" : "Time Set";
+            lastNote = clock.refuse ? "refused"
+                                    : "Clock set from " + shown + " to " + shown.substr(0, 3) +
+                                          "54:30.\nread";
             ++closures;
             refusals += clock.refuse;
         }
-        const std::string shown = TimeText(clock.now);
         const auto setsBefore = clock.sets.size();
+        const int readsBefore = clock.reads;
 
         watcher.Timer1_Timer();
 
         ASSERT_EQ(lblTime.text, shown) << pass;
         ASSERT_EQ(port.address, 0x379);
         ASSERT_EQ(clock.sets.size() - setsBefore, newClosure ? 1u : 0u) << pass;
+        ASSERT_EQ(clock.reads - readsBefore, newClosure ? 2 : 1) << pass; // a fresh one to set
+        if (newClosure) {
+            ASSERT_EQ(clock.sets.back(), shown.substr(0, 3) + "54:30") << pass;
+        }
         ASSERT_EQ(lblPort.visible, reading != kOpen) << pass;
         if (reading == kUnreadable) {
             ++unreadable;
             ASSERT_EQ(lblPort.text, "No Port") << pass;
+            ASSERT_EQ(lblPort.toolTip, "lost") << pass;
             continue;
         }
         lastReadableClosed = reading == kClosed;
         ASSERT_EQ(watcher.blnTimeSet, lastReadableClosed) << pass;
         if (lastReadableClosed) {
             ASSERT_EQ(lblPort.text, lastResult) << pass;
+            ASSERT_EQ(lblPort.toolTip, lastNote) << pass;
         }
         if (newClosure && !clock.refuse)
             ns = TargetUtcNs(clock.now, clock.sets.back()).value();

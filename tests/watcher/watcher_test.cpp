@@ -43,34 +43,5 @@ TEST_F(WatcherTest, FirstClosedPassSetsTheClockFromAFreshReading) {
     EXPECT_EQ(lblPort.text, "Time Set"); // hidden, never cleared
 }
 
-TEST_F(WatcherTest, ALostPortAndARefusedSetSayWhyAndTheLatchHolds) {
-    clock.SetNow(10, 20, 30);
-    port.note = "no library";
-    Pass(std::nullopt);
-    EXPECT_EQ(lblTime.text, "10:20:30");
-    EXPECT_EQ(lblPort.text, "No Port");
-    EXPECT_EQ(lblPort.toolTip, "no library");
-    EXPECT_TRUE(lblPort.visible);
-    EXPECT_FALSE(watcher.blnTimeSet);
-    EXPECT_TRUE(clock.sets.empty());
-
-    clock.refuse = true;
-    clock.note = "refused, and why";
-    Pass(119);
-    EXPECT_EQ(lblPort.text, "Time Not Set");
-    EXPECT_EQ(lblPort.toolTip, "refused, and why");
-    EXPECT_TRUE(watcher.blnTimeSet);
-
-    // Lost while latched: the same closure is not acted on again, and the label tells the last
-    // result again when the port is back.
-    Pass(std::nullopt);
-    EXPECT_EQ(lblPort.text, "No Port");
-    Pass(119);
-    EXPECT_EQ(clock.sets.size(), 1u);
-    EXPECT_EQ(lblPort.text, "Time Not Set");
-    EXPECT_EQ(lblPort.toolTip, "refused, and why");
-    EXPECT_TRUE(lblPort.visible);
-}
-
 } // namespace
 } // namespace larkmoor
