@@ -33,15 +33,15 @@ class Driver {
     virtual bool HasFocus(ui::Window& window, std::string_view control) = 0;
     // Top-level windows on the screen, message boxes included.
     virtual int ShownWindows() = 0;
-    // "caption: text" of an open message box, or empty.
-    virtual std::string MessageText() = 0;
+    // "caption: text" of an open message box, or empty; `dismiss` presses its OK.
+    virtual std::string MessageText(bool dismiss = false) = 0;
+    // Moves the window to a screen of `dpi`; false where the window system scales by itself.
+    virtual bool MoveToDpi(ui::Window& window, int dpi) = 0;
 
     // What the user does; it takes effect in the event loop.
     virtual void Press(Key key) = 0; // to the control with the focus
-    virtual void Choose(ui::Window& window, std::string_view menuCommand) = 0;
-    virtual void Click(ui::Window& window, std::string_view button) = 0;
-    virtual void CloseFrame(ui::Window& window) = 0;
-    virtual void DismissMessageBox() = 0;
+    // Chooses the menu command or clicks the button `name`; "" closes the window's frame.
+    virtual void Act(ui::Window& window, std::string_view name) = 0;
 
     // Runs the event loop. True when it ended by itself; false when `until` held (looked at
     // every 10 ms, also inside modal loops) or `limitMs` passed first.

@@ -28,13 +28,6 @@ QWidget* Widget(ui::Window& window, std::string_view name) {
     return top ? top->findChild<QWidget*>(QString::fromUtf8(name.data(), name.size())) : nullptr;
 }
 
-QMessageBox* OpenBox() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
-            return box;
-    return nullptr;
-}
-
 // Runs `action` from the event loop, as a user's input would arrive.
 void Later(std::function<void()> action) {
     QTimer::singleShot(0, qApp, std::move(action));
@@ -80,10 +73,19 @@ class QtDriver : public Driver {
             shown += w->isVisible() && !qobject_cast<QMenu*>(w);
         return shown;
     }
-    std::string MessageText() override {
-        QMessageBox* box = OpenBox();
-        return box ? (box->windowTitle() + ": " + box->text()).toStdString() : std::string();
+    std::string MessageText(bool dismiss) override {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box || !box->isVisible())
+                continue;
+            const std::string text = (box->windowTitle() + ": " + box->text()).toStdString();
+            if (dismiss)
+                box->button(QMessageBox::Ok)->click();
+            return text;
+        }
+        return {};
     }
+    bool MoveToDpi(ui::Window&, int) override { return false; }
 
     void Press(Key key) override {
         const Qt::Key qtKey = key == Key::Enter    ? Qt::Key_Return
@@ -91,22 +93,18 @@ class QtDriver : public Driver {
                                                    : Qt::Key_Tab;
         Later([qtKey] { QTest::keyClick(QApplication::focusWidget(), qtKey); });
     }
-    void Choose(ui::Window& window, std::string_view command) override {
-        QAction* action = QtWindowSystem::TopLevel(window)->findChild<QAction*>(
-            QString::fromUtf8(command.data(), command.size()));
-        Later([action] { action->trigger(); });
-    }
-    void Click(ui::Window& window, std::string_view button) override {
-        auto* b = qobject_cast<QPushButton*>(Widget(window, button));
-        Later([b] { b->click(); });
-    }
-    void CloseFrame(ui::Window& window) override {
+    void Act(ui::Window& window, std::string_view name) override {
         QWidget* top = QtWindowSystem::TopLevel(window);
-        Later([top] { top->close(); });
-    }
-    void DismissMessageBox() override {
-        if (QMessageBox* box = OpenBox())
-            box->button(QMessageBox::Ok)->click();
+        QAction* action = top->findChild<QAction*>(QString::fromUtf8(name.data(), name.size()));
+        auto* button = qobject_cast<QPushButton*>(Widget(window, name));
+        Later([=, close = name.empty()] {
+            if (close)
+                top->close();
+            else if (action)
+                action->trigger();
+            else
+                button->click();
+        });
     }
 
     bool Run(int limitMs, std::function<bool()> until) override {

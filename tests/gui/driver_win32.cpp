@@ -31,16 +31,6 @@ std::vector<HWND> ShownThreadWindows() {
     return shown;
 }
 
-HWND OpenBox() {
-    for (HWND hwnd : ShownThreadWindows()) {
-        char name[16] = "";
-        GetClassNameA(hwnd, name, sizeof name);
-        if (std::string(name) == "#32770")
-            return hwnd;
-    }
-    return nullptr;
-}
-
 // What a label's parent answers to WM_CTLCOLORSTATIC: the colours it is painted with.
 std::pair<COLORREF, COLORREF> Painted(HWND label) {
     HDC dc = GetDC(label);
@@ -106,30 +96,40 @@ class Win32Driver : public Driver {
         return GetFocus() && GetFocus() == Child(window, control);
     }
     int ShownWindows() override { return static_cast<int>(ShownThreadWindows().size()); }
-    std::string MessageText() override {
-        HWND box = OpenBox();
-        if (!box)
-            return {};
-        char text[256] = "";
-        GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the message's static control
-        return TextOf(box) + ": " + text;
+    std::string MessageText(bool dismiss) override {
+        for (HWND box : ShownThreadWindows()) {
+            char name[16] = "", text[256] = "";
+            GetClassNameA(box, name, sizeof name);
+            if (std::string_view(name) != "#32770") // the dialog class of a message box
+                continue;
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the message's static control
+            if (dismiss)
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+            return TextOf(box) + ": " + text;
+        }
+        return {};
+    }
+    // As Windows does when the window is dragged to such a screen.
+    bool MoveToDpi(ui::Window& window, int dpi) override {
+        RECT suggested{};
+        GetWindowRect(Hwnd(window), &suggested);
+        SendMessageA(Hwnd(window), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&suggested));
+        return true;
     }
 
     void Press(Key key) override {
         const WPARAM vk = key == Key::Enter ? VK_RETURN : key == Key::Escape ? VK_ESCAPE : VK_TAB;
         PostMessageA(GetFocus(), WM_KEYDOWN, vk, 0);
     }
-    void Choose(ui::Window& window, std::string_view command) override {
-        PostMessageA(Hwnd(window), WM_COMMAND,
-                     dynamic_cast<Win32Window&>(window).CommandId(command), 0);
-    }
-    void Click(ui::Window& window, std::string_view button) override {
-        PostMessageA(Child(window, button), BM_CLICK, 0, 0);
-    }
-    void CloseFrame(ui::Window& window) override { PostMessageA(Hwnd(window), WM_CLOSE, 0, 0); }
-    void DismissMessageBox() override {
-        if (HWND box = OpenBox())
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
+    void Act(ui::Window& window, std::string_view name) override {
+        auto& w = dynamic_cast<Win32Window&>(window);
+        if (name.empty())
+            PostMessageA(w.Handle(), WM_CLOSE, 0, 0);
+        else if (const UINT id = w.CommandId(name))
+            PostMessageA(w.Handle(), WM_COMMAND, id, 0);
+        else
+            PostMessageA(w.ControlHandle(name), BM_CLICK, 0, 0);
     }
 
     bool Run(int limitMs, std::function<bool()> until) override {
