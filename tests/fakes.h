@@ -107,4 +107,14 @@ struct FakePrograms : Programs {
     }
 };
 
+// A window system for tests that never look at a window.
+struct FakeWindowSystem : ui::WindowSystem {
+    std::unique_ptr<ui::Window> Create(const ui::FormDecl&, ui::FormEvents&) override {
+        return nullptr;
+    }
+    void ShowMessage(ui::Window*, std::string_view, std::string_view) override {}
+    int Run() override { return 0; }
+    void End() override {}
+};
+
 } // namespace larkmoor::fakes

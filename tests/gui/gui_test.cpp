@@ -123,31 +123,66 @@ TEST_F(GuiTest, ClosingTheMainWindowStopsTheWatcherAndTheDialogKeepsTheProgramAl
     EXPECT_TRUE(driver->Run(3000));
 }
 
-TEST_F(GuiTest, EnterAndEscapeCloseTheDialogAndItOpensAgainFilledIn) {
+TEST_F(GuiTest, EnterAndEscapeCloseTheDialogAndEachOpeningAfterAClosingFillsItAgain) {
     for (Key key : {Key::Enter, Key::Escape}) {
         OpenAbout();
-        OpenAbout(); // already open: still one dialog
+        ui::Window& w = *about->Window();
+        EXPECT_EQ(w.Caption(), "About Larkmoor");
+        for (const auto& [label, text] : {std::pair{"lblTitle", "Larkmoor"},
+                                          {"lblVersion", "Version 1.0.0"},
+                                          {"lblDescription", "Larkmoor by Brisden June 9, 2005"},
+                                          {"lblDisclaimer", kDisclaimer}})
+            EXPECT_EQ(w.Find(label).Text(), text) << label;
+        w.Find("lblTitle").SetText("shown");
+        OpenAbout(); // already open: brought to the front, neither built nor filled again
+        EXPECT_EQ(about->Window()->Find("lblTitle").Text(), "shown");
         EXPECT_EQ(driver->ShownWindows(), 2);
         driver->Press(key);
         EXPECT_FALSE(driver->Run(3000, [&] { return !AboutShown(); }));
-        EXPECT_FALSE(AboutShown());
         EXPECT_EQ(driver->ShownWindows(), 1);
     }
 }
 
-TEST_F(GuiTest, TheWatcherKeepsRunningWhileTheUnavailableMessageIsOpen) {
+TEST_F(GuiTest, SystemInfoStartsThePathElseTheFolderElseTellsTheUserWhileTheWatcherRuns) {
+    const std::string tool = "C:\\Program Files\\MSINFO32.EXE", folder = "C:\\Tools Folder";
+    const std::string folderTool = folder + "\\MSINFO32.EXE";
+    // The PATH value, the folder value, whether the tool is in that folder, what is started,
+    // whether the user is told.
+    using Case = std::tuple<const char*, const char*, bool, std::vector<std::string>, bool>;
+    programs.startable = {tool, folderTool};
     OpenAbout();
-    driver->Act(*about->Window(), "cmdSysInfo"); // nothing in the registry
-    std::string shown;
-    int readsAtOpen = -1;
-    driver->Run(5000, [&] {
-        if (readsAtOpen < 0 && !(shown = driver->MessageText()).empty())
-            readsAtOpen = clock.reads;
-        return readsAtOpen >= 0 && clock.reads >= readsAtOpen + 5 &&
-               driver->MessageText(true) != "";
-    });
-    EXPECT_EQ(shown, "Larkmoor: System Information Is Unavailable At This Time");
-    EXPECT_GE(clock.reads, readsAtOpen + 5);
+    for (const auto& [path, folderValue, fileThere, started, message] : {
+             Case{tool.c_str(), folder.c_str(), true, {tool}, false},
+             Case{"C:\\gone.exe", folder.c_str(), true, {"C:\\gone.exe"}, true},
+             Case{"", nullptr, false, {""}, true},
+             Case{nullptr, folder.c_str(), true, {folderTool}, false},
+             Case{nullptr, folder.c_str(), false, {}, true},
+             Case{nullptr, nullptr, false, {}, true},
+         }) {
+        registry.keys.clear();
+        programs.files = {fileThere ? folderTool : ""};
+        programs.started.clear();
+        programs.lookedUp.clear();
+        if (path)
+            registry.Put("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO", "PATH", kRegSz, path);
+        if (folderValue)
+            registry.Put("SOFTWARE\\Microsoft\\Shared Tools Location", "MSINFO", kRegSz,
+                         folderValue);
+        driver->Act(*about->Window(), "cmdSysInfo");
+        std::string shown;
+        int readsAtOpen = -1;
+        EXPECT_FALSE(driver->Run(5000, [&] {
+            if (readsAtOpen < 0 && !(shown = driver->MessageText()).empty())
+                readsAtOpen = clock.reads;
+            if (!message)
+                return programs.started == started;
+            return readsAtOpen >= 0 && clock.reads >= readsAtOpen + 3 &&
+                   driver->MessageText(true) != "";
+        })) << shown;
+        EXPECT_EQ(programs.started, started);
+        EXPECT_EQ(programs.lookedUp.empty(), path || !folderValue); // a path read is started as is
+        EXPECT_EQ(shown, message ? "Larkmoor: System Information Is Unavailable At This Time" : "");
+    }
     EXPECT_FALSE(driver->Run(300));
     EXPECT_EQ(driver->MessageText(), "");
     EXPECT_TRUE(AboutShown());

@@ -3,7 +3,7 @@
 // found by full path in a folder with a space, the status register chosen, Wine's real registry
 // as the launcher opens it, and the real "normal file" check and program start.
 #include "about/about.h"
-#include "fake_ui.h"
+#include "fakes.h"
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/port_win32.h"
 
