@@ -51,16 +51,10 @@ class QtDriver : public Driver {
     }
     std::vector<std::string> Menu(ui::Window& window) override {
         std::vector<std::string> entries;
-        for (QAction* action :
-             QtWindowSystem::TopLevel(window)->findChild<QMenuBar*>()->actions()) {
-            std::string entry = action->text().toStdString();
-            if (QMenu* menu = action->menu()) {
-                for (QAction* item : menu->actions())
-                    entries.push_back(entry + ">" + item->text().toStdString());
-                continue;
-            }
-            entries.push_back(entry);
-        }
+        for (QAction* action : QtWindowSystem::TopLevel(window)->findChild<QMenuBar*>()->actions())
+            for (QAction* item : action->menu() ? action->menu()->actions() : QList{action})
+                entries.push_back((action == item ? "" : action->text().toStdString() + ">") +
+                                  item->text().toStdString());
         return entries;
     }
     bool HasFocus(ui::Window& window, std::string_view control) override {
@@ -112,11 +106,9 @@ class QtDriver : public Driver {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
         QTimer check;
         QObject::connect(&check, &QTimer::timeout, [&] {
-            if ((until && until()) || std::chrono::steady_clock::now() >= deadline) {
-                stopped = true;
-                check.stop();
+            if (!stopped &&
+                (stopped = (until && until()) || std::chrono::steady_clock::now() >= deadline))
                 QCoreApplication::exit(0);
-            }
         });
         check.start(10);
         windows_.Run();

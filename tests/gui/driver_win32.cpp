@@ -14,12 +14,6 @@ HWND Child(ui::Window& window, std::string_view name) {
     return dynamic_cast<Win32Window&>(window).ControlHandle(name);
 }
 
-std::string TextOf(HWND hwnd) {
-    char text[512] = "";
-    GetWindowTextA(hwnd, text, sizeof text);
-    return text;
-}
-
 BOOL CALLBACK Collect(HWND hwnd, LPARAM out) {
     if (IsWindowVisible(hwnd))
         reinterpret_cast<std::vector<HWND>*>(out)->push_back(hwnd);
@@ -44,19 +38,23 @@ std::pair<COLORREF, COLORREF> Painted(HWND label) {
     return {text, logBrush.lbColor};
 }
 
-// The loop's watch: looked at by a thread timer, which also fires inside modal loops.
-struct Watch {
-    std::function<bool()> until;
-    std::chrono::steady_clock::time_point deadline;
-    bool stopped = false;
-};
-Watch* watch = nullptr;
+// What ends Run's loop, looked at by a thread timer, which also fires inside modal loops.
+std::function<bool()> stopWhen;
+bool stopped = false;
 void CALLBACK Check(HWND, UINT, UINT_PTR, DWORD) {
-    if (!watch || watch->stopped)
-        return;
-    if ((watch->until && watch->until()) || std::chrono::steady_clock::now() >= watch->deadline) {
-        watch->stopped = true;
+    if (!stopped && (stopped = stopWhen()))
         PostQuitMessage(0);
+}
+
+// "caption" of each command of `menu`, "caption>item" for those of its drop-downs.
+void MenuEntries(HMENU menu, const std::string& prefix, std::vector<std::string>& entries) {
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        char text[64] = "";
+        GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
+        if (HMENU dropDown = GetSubMenu(menu, i))
+            MenuEntries(dropDown, prefix + text + ">", entries);
+        else
+            entries.push_back(prefix + text);
     }
 }
 
@@ -79,17 +77,7 @@ class Win32Driver : public Driver {
     }
     std::vector<std::string> Menu(ui::Window& window) override {
         std::vector<std::string> entries;
-        HMENU bar = GetMenu(Hwnd(window));
-        for (int i = 0; i < GetMenuItemCount(bar); ++i) {
-            const std::string entry = MenuText(bar, i);
-            HMENU dropDown = GetSubMenu(bar, i);
-            if (!dropDown) {
-                entries.push_back(entry);
-                continue;
-            }
-            for (int j = 0; j < GetMenuItemCount(dropDown); ++j)
-                entries.push_back(entry + ">" + MenuText(dropDown, j));
-        }
+        MenuEntries(GetMenu(Hwnd(window)), "", entries);
         return entries;
     }
     bool HasFocus(ui::Window& window, std::string_view control) override {
@@ -98,14 +86,15 @@ class Win32Driver : public Driver {
     int ShownWindows() override { return static_cast<int>(ShownThreadWindows().size()); }
     std::string MessageText(bool dismiss) override {
         for (HWND box : ShownThreadWindows()) {
-            char name[16] = "", text[256] = "";
+            char name[16] = "", caption[256] = "", text[256] = "";
             GetClassNameA(box, name, sizeof name);
             if (std::string_view(name) != "#32770") // the dialog class of a message box
                 continue;
+            GetWindowTextA(box, caption, sizeof caption);
             GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the message's static control
             if (dismiss)
                 PostMessageA(box, WM_COMMAND, IDOK, 0);
-            return TextOf(box) + ": " + text;
+            return std::string(caption) + ": " + text;
         }
         return {};
     }
@@ -133,25 +122,20 @@ class Win32Driver : public Driver {
     }
 
     bool Run(int limitMs, std::function<bool()> until) override {
-        Watch w{std::move(until),
-                std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs)};
-        watch = &w;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        stopWhen = [&] {
+            return (until && until()) || std::chrono::steady_clock::now() >= deadline;
+        };
+        stopped = false;
         const UINT_PTR timer = SetTimer(nullptr, 0, 10, Check);
         windows_.Run();
         KillTimer(nullptr, timer);
-        watch = nullptr;
         MSG quit; // one posted just as the loop ended by itself
         PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-        return !w.stopped;
+        return !stopped;
     }
 
   private:
-    static std::string MenuText(HMENU menu, int position) {
-        char text[64] = "";
-        GetMenuStringA(menu, position, text, sizeof text, MF_BYPOSITION);
-        return text;
-    }
-
     Win32WindowSystem windows_{GetModuleHandleA(nullptr)};
 };
 

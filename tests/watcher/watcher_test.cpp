@@ -6,41 +6,43 @@
 namespace larkmoor {
 namespace {
 
-using fakes::FakeClock;
-using fakes::FakeControl;
-using fakes::FakePort;
+constexpr std::int64_t kSecond = 1'000'000'000;
 
-struct WatcherTest : ::testing::Test {
-    FakePort port;
-    FakeClock clock;
-    FakeControl lblTime, lblPort;
+TEST(Watcher, AClosureAt090507SetsTheClockTo095430FromAFreshReading) {
+    fakes::FakePort port;
+    fakes::FakeClock clock;
+    fakes::FakeControl lblTime, lblPort;
     ClosureWatcher watcher{port, clock, lblTime, lblPort};
-
-    void Pass(std::optional<std::uint8_t> status) {
-        port.status = status;
-        watcher.Timer1_Timer();
-    }
-};
-
-TEST_F(WatcherTest, FirstClosedPassSetsTheClockFromAFreshReading) {
     clock.SetNow(9, 5, 7);
-    Pass(127);
+    watcher.Timer1_Timer(); // open
     EXPECT_EQ(lblTime.text, "09:05:07");
     EXPECT_FALSE(lblPort.visible);
 
     clock.reads = 0;
-    Pass(119);
+    port.status = 119;
+    watcher.Timer1_Timer();
     EXPECT_EQ(clock.reads, 2); // one for the label, a fresh one for the set
-    ASSERT_EQ(clock.sets.size(), 1u);
-    EXPECT_EQ(clock.sets[0], "09:54:30");
+    EXPECT_EQ(clock.sets, std::vector<std::string>{"09:54:30"});
     EXPECT_EQ(lblPort.text, "Time Set");
     EXPECT_EQ(lblPort.toolTip, "Clock set from 09:05:07 to 09:54:30.\nport note");
     EXPECT_TRUE(lblPort.visible);
     EXPECT_EQ(lblTime.text, "09:05:07"); // the label keeps the time read before the set
+}
 
-    Pass(127);
-    EXPECT_FALSE(lblPort.visible);
-    EXPECT_EQ(lblPort.text, "Time Set"); // hidden, never cleared
+TEST(TimeText, FormatsParsesAndBecomesFiftyFourThirty) {
+    EXPECT_EQ(TimeText({0, 9, 5, 7, 999'999'999}), "09:05:07");
+    EXPECT_EQ(ParseTimeText("23:54:30"), 23 * 3600 + 54 * 60 + 30);
+    EXPECT_EQ(WithMinuteFiftyFourThirty("23:59:59"), "23:54:30");
+}
+
+TEST(TargetUtc, MovesOnlyTheTimeOfDayOfTheReading) {
+    // A reading at 23:59:59.9 local, in an offset of +01:00: 22:59:59.9 UTC on day D.
+    const std::int64_t day = 20'000 * 86'400 * kSecond;
+    const ClockReading lateEvening{day + (22 * 3600 + 59 * 60 + 59) * kSecond + 900'000'000, 23, 59,
+                                   59, 900'000'000};
+    // 23:54:30 of the same local day: five minutes 29.9 seconds back, never a day ahead.
+    EXPECT_EQ(TargetUtcNs(lateEvening, "23:54:30"), day + (22 * 3600 + 54 * 60 + 30) * kSecond);
+    EXPECT_FALSE(TargetUtcNs(lateEvening, "0:54:30"));
 }
 
 } // namespace
