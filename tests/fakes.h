@@ -41,7 +41,6 @@ struct FakeClock : Clock {
         sets.emplace_back(text);
         return {!refuse, note};
     }
-    void SetNow(int h, int m, int s) { now = {0, h, m, s, 0}; }
 };
 
 struct FakeControl : ui::Control {

@@ -13,7 +13,7 @@ TEST(Watcher, AClosureAt090507SetsTheClockTo095430FromAFreshReading) {
     fakes::FakeClock clock;
     fakes::FakeControl lblTime, lblPort;
     ClosureWatcher watcher{port, clock, lblTime, lblPort};
-    clock.SetNow(9, 5, 7);
+    clock.now = {0, 9, 5, 7, 0};
     watcher.Timer1_Timer(); // open
     EXPECT_EQ(lblTime.text, "09:05:07");
     EXPECT_FALSE(lblPort.visible);
