@@ -33,10 +33,7 @@ struct FakeClock : Clock {
     int reads = 0;
     std::vector<std::string> sets; // the times of day asked for
 
-    ClockReading Now() override {
-        ++reads;
-        return now;
-    }
+    ClockReading Now() override { return ++reads, now; }
     ClockSet SetTimeOfDay(const ClockReading&, std::string_view text) override {
         sets.emplace_back(text);
         return {!refuse, note};

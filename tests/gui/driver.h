@@ -16,7 +16,7 @@ namespace larkmoor::gui {
 // Left, top, width, height.
 using Rect = std::array<int, 4>;
 
-enum class Key { Enter, Escape, Tab };
+enum class Key { Enter, Escape };
 
 class Driver {
   public:

@@ -2,7 +2,6 @@
 #include "driver.h"
 #include "platform/qt/window_qt.h"
 
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -62,10 +61,9 @@ class QtDriver : public Driver {
                QApplication::focusWidget() == Widget(window, control);
     }
     int ShownWindows() override {
-        int shown = 0;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            shown += w->isVisible() && !qobject_cast<QMenu*>(w);
-        return shown;
+        return static_cast<int>(std::ranges::count_if(QApplication::topLevelWidgets(), [](auto* w) {
+            return w->isVisible() && !qobject_cast<QMenu*>(w);
+        }));
     }
     std::string MessageText(bool dismiss) override {
         for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -82,9 +80,7 @@ class QtDriver : public Driver {
     bool MoveToDpi(ui::Window&, int) override { return false; }
 
     void Press(Key key) override {
-        const Qt::Key qtKey = key == Key::Enter    ? Qt::Key_Return
-                              : key == Key::Escape ? Qt::Key_Escape
-                                                   : Qt::Key_Tab;
+        const Qt::Key qtKey = key == Key::Enter ? Qt::Key_Return : Qt::Key_Escape;
         Later([qtKey] { QTest::keyClick(QApplication::focusWidget(), qtKey); });
     }
     void Act(ui::Window& window, std::string_view name) override {

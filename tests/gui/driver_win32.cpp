@@ -7,11 +7,8 @@
 namespace larkmoor::gui {
 namespace {
 
-HWND Hwnd(ui::Window& window) {
-    return dynamic_cast<Win32Window&>(window).Handle();
-}
-HWND Child(ui::Window& window, std::string_view name) {
-    return dynamic_cast<Win32Window&>(window).ControlHandle(name);
+Win32Window& W(ui::Window& window) {
+    return dynamic_cast<Win32Window&>(window);
 }
 
 BOOL CALLBACK Collect(HWND hwnd, LPARAM out) {
@@ -65,23 +62,23 @@ class Win32Driver : public Driver {
     Rect Place(ui::Window& window, std::string_view control) override {
         RECT r{};
         if (control.empty()) {
-            GetClientRect(Hwnd(window), &r);
+            GetClientRect(W(window).Handle(), &r);
         } else {
-            GetWindowRect(Child(window, control), &r);
-            MapWindowPoints(nullptr, Hwnd(window), reinterpret_cast<POINT*>(&r), 2);
+            GetWindowRect(W(window).ControlHandle(control), &r);
+            MapWindowPoints(nullptr, W(window).Handle(), reinterpret_cast<POINT*>(&r), 2);
         }
         return {r.left, r.top, r.right - r.left, r.bottom - r.top};
     }
     std::pair<ui::Colour, ui::Colour> Colours(ui::Window& window, std::string_view label) override {
-        return Painted(Child(window, label));
+        return Painted(W(window).ControlHandle(label));
     }
     std::vector<std::string> Menu(ui::Window& window) override {
         std::vector<std::string> entries;
-        MenuEntries(GetMenu(Hwnd(window)), "", entries);
+        MenuEntries(GetMenu(W(window).Handle()), "", entries);
         return entries;
     }
     bool HasFocus(ui::Window& window, std::string_view control) override {
-        return GetFocus() && GetFocus() == Child(window, control);
+        return GetFocus() && GetFocus() == W(window).ControlHandle(control);
     }
     int ShownWindows() override { return static_cast<int>(ShownThreadWindows().size()); }
     std::string MessageText(bool dismiss) override {
@@ -101,18 +98,18 @@ class Win32Driver : public Driver {
     // As Windows does when the window is dragged to such a screen.
     bool MoveToDpi(ui::Window& window, int dpi) override {
         RECT suggested{};
-        GetWindowRect(Hwnd(window), &suggested);
-        SendMessageA(Hwnd(window), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+        GetWindowRect(W(window).Handle(), &suggested);
+        SendMessageA(W(window).Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
                      reinterpret_cast<LPARAM>(&suggested));
         return true;
     }
 
     void Press(Key key) override {
-        const WPARAM vk = key == Key::Enter ? VK_RETURN : key == Key::Escape ? VK_ESCAPE : VK_TAB;
+        const WPARAM vk = key == Key::Enter ? VK_RETURN : VK_ESCAPE;
         PostMessageA(GetFocus(), WM_KEYDOWN, vk, 0);
     }
     void Act(ui::Window& window, std::string_view name) override {
-        auto& w = dynamic_cast<Win32Window&>(window);
+        Win32Window& w = W(window);
         if (name.empty())
             PostMessageA(w.Handle(), WM_CLOSE, 0, 0);
         else if (const UINT id = w.CommandId(name))

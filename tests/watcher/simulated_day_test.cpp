@@ -1,7 +1,7 @@
 // Twenty-four hours of 50 ms passes through the real watcher, against a port that closes at
 // random, holds, bounces and sometimes cannot be read, and a clock that sometimes refuses.
-// With this seed the day holds over a thousand closures, over fifty refusals and tens of
-// thousands of unreadable passes; every status value comes up many times, the threshold's 119
+// With this seed the day holds some 37,000 closures (most of them bounces), 3,700 refusals and
+// 17,000 unreadable passes; every status value comes up many times, the threshold's 119
 // (closed) and 120 (open) too.
 #include "fakes.h"
 #include "watcher/watcher.h"
@@ -47,10 +47,9 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
         if (bouncing && reading != kUnreadable && pick(0, 3) == 0)
             reading = reading == kOpen ? kClosed : kOpen;
         port.note = reading == kUnreadable ? "lost" : "read";
-        port.status =
-            reading == kUnreadable
-                ? std::nullopt
-                : std::optional<std::uint8_t>(reading == kClosed ? pick(0, 119) : pick(120, 255));
+        port.status = reading == kClosed ? pick(0, 119) : pick(120, 255);
+        if (reading == kUnreadable)
+            port.status.reset();
         const std::string shown = TimeText(clock.now);
         const bool newClosure = reading == kClosed && !lastReadableClosed;
         if (newClosure) {

@@ -1,4 +1,4 @@
-#include "fakes.h"
+// The watcher itself is run for a whole day in simulated_day_test.cpp.
 #include "watcher/watcher.h"
 
 #include <gtest/gtest.h>
@@ -7,27 +7,6 @@ namespace larkmoor {
 namespace {
 
 constexpr std::int64_t kSecond = 1'000'000'000;
-
-TEST(Watcher, AClosureAt090507SetsTheClockTo095430FromAFreshReading) {
-    fakes::FakePort port;
-    fakes::FakeClock clock;
-    fakes::FakeControl lblTime, lblPort;
-    ClosureWatcher watcher{port, clock, lblTime, lblPort};
-    clock.now = {0, 9, 5, 7, 0};
-    watcher.Timer1_Timer(); // open
-    EXPECT_EQ(lblTime.text, "09:05:07");
-    EXPECT_FALSE(lblPort.visible);
-
-    clock.reads = 0;
-    port.status = 119;
-    watcher.Timer1_Timer();
-    EXPECT_EQ(clock.reads, 2); // one for the label, a fresh one for the set
-    EXPECT_EQ(clock.sets, std::vector<std::string>{"09:54:30"});
-    EXPECT_EQ(lblPort.text, "Time Set");
-    EXPECT_EQ(lblPort.toolTip, "Clock set from 09:05:07 to 09:54:30.\nport note");
-    EXPECT_TRUE(lblPort.visible);
-    EXPECT_EQ(lblTime.text, "09:05:07"); // the label keeps the time read before the set
-}
 
 TEST(TimeText, FormatsParsesAndBecomesFiftyFourThirty) {
     EXPECT_EQ(TimeText({0, 9, 5, 7, 999'999'999}), "09:05:07");
