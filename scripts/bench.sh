@@ -21,7 +21,7 @@ floor=$(build/linux/bench/bench_floor "$idle" | awk '{print $2}')
 # One after the other, so that neither disturbs the other's timers.
 QT_QPA_PLATFORM=offscreen build/linux/bench/bench_delay "$closures" "$idle" \
   >build/linux/bench/delay.txt 2>/dev/null || true
-export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" sh -c \
   "wineboot --init >/dev/null 2>&1; wine build/windows/bench/bench_delay.exe $closures $idle" \
   | tr -d '\r' >build/windows/bench/delay.txt || true
