@@ -1,5 +1,6 @@
 #include "clock_linux.h"
 
+#include "errno_text.h"
 #include "set_clock.h"
 
 #include <cassert>
@@ -33,10 +34,6 @@ std::string FindClockHelper() {
 }
 
 namespace {
-
-std::string Errno(int error) {
-    return std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")";
-}
 
 // Runs `path` and waits up to kHelperTimeoutMs for it: its wait status, or the reason it could
 // not be run or did not end in time.

@@ -1,5 +1,7 @@
 #include "port_linux.h"
 
+#include "errno_text.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -19,10 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 constexpr unsigned kParallelBase = 0x378;
-
-std::string Errno(int error) {
-    return std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")";
-}
 
 std::string Hex(unsigned value) {
     char text[16];
