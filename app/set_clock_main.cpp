@@ -35,6 +35,8 @@ int main(int argc, char**) {
     const std::int64_t target = *TargetUtcNs(reading, text);
     const timespec ts{static_cast<time_t>(target / 1'000'000'000),
                       static_cast<long>(target % 1'000'000'000)};
+    // The window program shows this time of day as the one set: near the turn of an hour it may
+    // be another hour than the one the window program read.
     std::printf("%s %lld\n", text.c_str(), static_cast<long long>(ts.tv_sec));
     std::fflush(stdout);
 

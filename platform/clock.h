@@ -30,9 +30,12 @@ std::optional<std::int64_t> TargetUtcNs(const ClockReading& reading, std::string
 
 // The outcome of setting the clock. `note` says why it failed, or what went wrong beside a
 // successful set (such as a hardware clock left unwritten); empty when there is nothing to say.
+// `timeText` is the time of day set where the clock chose it itself and it may differ from the
+// one asked for; empty otherwise.
 struct ClockSet {
     bool ok = false;
     std::string note;
+    std::string timeText{};
 };
 
 class Clock {

@@ -35,36 +35,50 @@ std::string FindClockHelper() {
 
 namespace {
 
-// Runs `path` and waits up to kHelperTimeoutMs for it: its wait status, or the reason it could
-// not be run or did not end in time.
+// Runs `path` and waits up to kHelperTimeoutMs for it: its wait status and what it printed, or
+// the reason it could not be run or did not end in time.
 struct HelperRun {
     int spawnError = 0;
     bool ended = false;
     int status = 0;
+    std::string output{};
 };
 HelperRun RunHelper(const std::string& path) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return {errno};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
     char* envp[] = {nullptr};
     pid_t pid = 0;
     const int error = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp);
     posix_spawn_file_actions_destroy(&actions);
-    if (error != 0)
+    close(out[1]);
+    if (error != 0) {
+        close(out[0]);
         return {error};
+    }
+    HelperRun run{0, true};
     using Steady = std::chrono::steady_clock;
     const auto deadline = Steady::now() + std::chrono::milliseconds(kHelperTimeoutMs);
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
+    while (waitpid(pid, &run.status, WNOHANG) == 0) {
         if (Steady::now() > deadline) {
             kill(pid, SIGKILL);
             std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+            close(out[0]);
             return {0, false};
         }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    return {0, true, status};
+    // The helper has ended: its one line is in the pipe, or nothing is. The read does not wait,
+    // so a process that it left behind holding the pipe cannot hold up the window.
+    char text[64] = {};
+    if (fcntl(out[0], F_SETFL, O_NONBLOCK) == 0 && read(out[0], text, sizeof text - 1) > 0)
+        run.output = text;
+    close(out[0]);
+    return run;
 }
 
 ClockSet FromHelper(const std::string& helper, const HelperRun& run) {
@@ -88,14 +102,18 @@ ClockSet FromHelper(const std::string& helper, const HelperRun& run) {
                               "give it with setcap cap_sys_time+ep as root)."};
     if (!outcome.set)
         return {false, name + " could not set the clock: " + Errno(outcome.error) + "."};
+    // The helper reads the clock itself, so near the turn of an hour it may set another hour than
+    // the one asked for; the time it says it set is the one shown.
+    const std::string timeText = run.output.substr(0, 8);
+    const std::string setTo = ParseTimeText(timeText) ? timeText : "";
     if (outcome.error == 0)
-        return {true, ""};
+        return {true, "", setTo};
     std::string note = std::string("The hardware clock ") + kRtcDevice +
                        " was not written: " + Errno(outcome.error) +
                        "; the time set is lost at the next restart.";
     if (outcome.error == EACCES)
         note += " Reinstall the package, whose rule lets the group larkmoor open it.";
-    return {true, note};
+    return {true, note, setTo};
 }
 
 class HelperClock : public Clock {

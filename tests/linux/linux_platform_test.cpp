@@ -168,6 +168,13 @@ TEST(LinuxClock, TheHelperRefusesEachOutcomeIsShownReadingsFollowTheZoneRtcAsAdj
         EXPECT_EQ(set.ok, ok) << note;
         EXPECT_NE(set.note.find(note), std::string::npos) << set.note;
     }
+    // A helper that read the clock in the next hour: the hour it set is the one shown.
+    dir.Put("helper", "#!/bin/sh\necho 15:54:30 1773183270\n", true);
+    fakes::FakePort closed;
+    closed.status = 0;
+    fakes::FakeControl lblTime, lblPort;
+    ClosureWatcher(closed, *MakeHelperClock(dir.path / "helper"), lblTime, lblPort).Timer1_Timer();
+    EXPECT_NE(lblPort.toolTip.find(" to 15:54:30.\n"), std::string::npos) << lblPort.toolTip;
 
     // A change of zone without tzset(): a reading of the clock notices it by itself.
     setenv("TZ", "XXX-5:17", 1);
