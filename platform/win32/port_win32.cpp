@@ -8,6 +8,7 @@
 #include <devguid.h>
 #include <initguid.h> // defines GUID_DEVCLASS_PORTS here rather than only declaring it
 #include <setupapi.h>
+#include <wbemidl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -128,6 +129,7 @@ class LibraryPort : public Port {
 };
 
 // The first I/O range that Windows gave the device, or boot configuration where none is given.
+// Nothing where it cannot be read: on 64-bit Windows 8 and later a 32-bit program is refused it.
 std::optional<std::uint16_t> IoBase(DEVINST device) {
     LOG_CONF config = 0;
     if (CM_Get_First_Log_Conf(&config, device, ALLOC_LOG_CONF) != CR_SUCCESS &&
@@ -149,7 +151,83 @@ std::optional<std::uint16_t> IoBase(DEVINST device) {
     return base;
 }
 
-// The Ports class holds serial and parallel ports; a parallel one's "PortName" is LPTn.
+// One reference to a COM object, released at the end of its scope.
+template <class Interface> struct ComRef {
+    Interface* p = nullptr;
+    ~ComRef() {
+        if (p)
+            p->Release();
+    }
+    Interface* operator->() const { return p; }
+};
+
+// A BSTR of an ASCII text, freed at the end of its scope.
+struct Bstr {
+    explicit Bstr(const std::string& text) : b(SysAllocStringLen(nullptr, text.size())) {
+        if (b)
+            std::copy(text.begin(), text.end(), b);
+    }
+    ~Bstr() { SysFreeString(b); }
+    BSTR b;
+};
+
+} // namespace
+
+// The first I/O range that WMI gives for the device `instanceId`. WMI's providers run natively,
+// so this reads what a 32-bit program on 64-bit Windows 8 and later may not read itself.
+std::optional<std::uint16_t> WmiIoBase(const std::string& instanceId) {
+    // Multithreaded, so that waiting for WMI dispatches no window message: a single-threaded
+    // apartment would run timer ticks, and so the watcher, inside this call.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (FAILED(com))
+        return std::nullopt;
+    std::optional<std::uint16_t> base;
+    {
+        std::string path; // an object path: backslashes and quotes escaped
+        for (char c : instanceId)
+            path += c == '\\' || c == '"' ? std::string{'\\', c} : std::string{c};
+        const Bstr space("ROOT\\CIMV2"), language("WQL"),
+            query("ASSOCIATORS OF {Win32_PnPEntity.DeviceID=\"" + path +
+                  "\"} WHERE ResultClass = Win32_PortResource");
+        const auto impersonate = [](IUnknown* proxy) {
+            return SUCCEEDED(CoSetProxyBlanket(proxy, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                                               RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE,
+                                               nullptr, EOAC_NONE));
+        };
+        ComRef<IWbemLocator> locator;
+        ComRef<IWbemServices> services;
+        ComRef<IEnumWbemClassObject> rows;
+        ComRef<IWbemClassObject> row;
+        ULONG count = 0;
+        VARIANT start{};
+        // StartingAddress is a uint64, which WMI hands over as a decimal text.
+        if (SUCCEEDED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IWbemLocator, reinterpret_cast<void**>(&locator.p))) &&
+            SUCCEEDED(locator->ConnectServer(space.b, nullptr, nullptr, nullptr, 0, nullptr,
+                                             nullptr, &services.p)) &&
+            impersonate(services.p) &&
+            SUCCEEDED(services->ExecQuery(language.b, query.b, WBEM_FLAG_FORWARD_ONLY, nullptr,
+                                          &rows.p)) &&
+            impersonate(rows.p) && rows->Next(5000, 1, &row.p, &count) == WBEM_S_NO_ERROR &&
+            count == 1 && SUCCEEDED(row->Get(L"StartingAddress", 0, &start, nullptr, nullptr)) &&
+            start.vt == VT_BSTR && start.bstrVal)
+            base = static_cast<std::uint16_t>(std::wcstoul(start.bstrVal, nullptr, 10));
+        VariantClear(&start);
+    }
+    CoUninitialize();
+    return base;
+}
+
+namespace {
+
+// The device's instance ID (such as "PCI\VEN_1C00&DEV_3050&..."), which WMI names it by.
+std::string InstanceId(HDEVINFO devices, SP_DEVINFO_DATA& device) {
+    char id[MAX_DEVICE_ID_LEN + 1] = {};
+    return SetupDiGetDeviceInstanceIdA(devices, &device, id, sizeof id, nullptr) ? id : "";
+}
+
+// The Ports class holds serial and parallel ports; a parallel one's "PortName" is LPTn. Nothing
+// when parallel ports are listed but the I/O range of none of them can be read.
 class SetupApiParallelPorts : public ParallelPorts {
   public:
     std::optional<std::vector<ParallelPort>> List() override {
@@ -158,6 +236,7 @@ class SetupApiParallelPorts : public ParallelPorts {
         if (devices == INVALID_HANDLE_VALUE)
             return std::nullopt;
         std::vector<ParallelPort> ports;
+        bool listed = false;
         SP_DEVINFO_DATA device{};
         device.cbSize = sizeof device;
         for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
@@ -174,10 +253,16 @@ class SetupApiParallelPorts : public ParallelPorts {
             RegCloseKey(key);
             if (!named || std::string(name).rfind("LPT", 0) != 0)
                 continue;
-            if (const auto base = IoBase(device.DevInst))
+            listed = true;
+            auto base = IoBase(device.DevInst);
+            if (!base)
+                base = WmiIoBase(InstanceId(devices, device));
+            if (base)
                 ports.push_back({name, *base});
         }
         SetupDiDestroyDeviceInfoList(devices);
+        if (listed && ports.empty())
+            return std::nullopt;
         return ports;
     }
 };

@@ -28,6 +28,9 @@ class ParallelPorts {
     virtual std::optional<std::vector<ParallelPort>> List() = 0;
 };
 std::unique_ptr<ParallelPorts> MakeSystemParallelPorts(); // through SetupAPI
+// The first I/O range that WMI gives for the device with this instance ID, where SetupAPI may not
+// give it (a 32-bit program on 64-bit Windows 8 and later).
+std::optional<std::uint16_t> WmiIoBase(const std::string& instanceId);
 
 // The status register of the first parallel port, and in words which port that is.
 struct StatusRegister {
