@@ -6,7 +6,7 @@
 
 #include <cfgmgr32.h>
 #include <devguid.h>
-#include <initguid.h> // defines GUID_DEVCLASS_PORTS here rather than only declaring it
+#include <initguid.h> // the GUIDs below (Ports class, WMI locator) defined here, not only declared
 #include <setupapi.h>
 #include <wbemidl.h>
 
