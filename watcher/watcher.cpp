@@ -45,8 +45,9 @@ void ClosureWatcher::Timer1_Timer() {
     // A fresh reading, so that the hour and date are those of this moment.
     const ClockReading now = clock_.Now();
     const std::string from = TimeText(now);
-    const ClockSet set = clock_.SetTimeOfDay(now, WithMinuteFiftyFourThirty(from));
-    const std::string to = set.timeText.empty() ? WithMinuteFiftyFourThirty(from) : set.timeText;
+    const std::string asked = WithMinuteFiftyFourThirty(from);
+    const ClockSet set = clock_.SetTimeOfDay(now, asked);
+    const std::string& to = set.timeText.empty() ? asked : set.timeText;
     lastResult_ = set.ok ? "Time Set" : "Time Not Set";
     lastNote_ = set.ok ? Lines("Clock set from " + from + " to " + to + ".",
                                set.note.empty() ? reading.note : set.note)

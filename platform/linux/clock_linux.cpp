@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
