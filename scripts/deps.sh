@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need, with apt-get, only when something is missing.
 set -euo pipefail
+. "$(dirname "$0")/machine.sh"
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-qpa-plugins
-          g++-mingw-w64-i686 wine wine32 xvfb xauth x11-utils imagemagick python3 dpkg-dev file libcap2-bin)
+          g++-mingw-w64-i686 wine xvfb xauth x11-utils imagemagick python3 dpkg-dev file libcap2-bin)
+# The Windows tests run under 32-bit Wine; where the kernel runs no 32-bit programs, they are built
+# for x86-64 and run under 64-bit Wine instead.
+if runs_32bit_programs; then
+  packages+=(wine32)
+else
+  packages+=(wine64 g++-mingw-w64-x86-64-win32)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -16,7 +24,9 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 echo "Installing: ${missing[*]}"
-dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+if [[ " ${missing[*]} " == *" wine32 "* ]]; then
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

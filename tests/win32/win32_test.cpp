@@ -79,7 +79,7 @@ TEST(PortLibrary, TheFirstUsableOneIsReadAtTheChosenPortOrTheNoteSaysWhyNone) {
         {{}, "text.dll", {}, {}, "\\ntport.dll could not be loaded: "},
         {"ntport.dll", {}, {}, {}, "\\inpout32.dll has no routine Inp32."},
         {open, "ntport.dll", {}, 0x71, "\\ntport.dll."},
-        {"cdecl.dll", {}, {}, 0x71, "0x379 (Windows could not list the parallel ports)"},
+        {open, {}, {}, 0x71, "0x379 (Windows could not list the parallel ports)"},
         {open, {}, std::vector<ParallelPort>{}, 0x71, "0x379 (Windows lists no parallel port)"},
         {open, {}, Ports{{{"LPT1", 0xD010}, {"LPT2", 0x378}}}, 0x71, "0x379 (LPT2 at 0x378)"},
         {open, {}, Ports{{{"LPT2", 0x100}, {"LPT1", 0xE000}}}, 0x01, "0xE001 (LPT1 at 0xE000)"},
@@ -98,6 +98,20 @@ TEST(PortLibrary, TheFirstUsableOneIsReadAtTheChosenPortOrTheNoteSaysWhyNone) {
         EXPECT_PRED_FORMAT2(testing::IsSubstring, c.note, port->Inp(kStatusPort).note);
         EXPECT_PRED_FORMAT2(testing::IsSubstring, folder.path, port->Inp(kStatusPort).note);
     }
+}
+
+// A cdecl routine leaves its argument on the stack, which the call puts right.
+TEST(PortLibrary, ACdeclRoutineIsCalledAsSafelyAsAStdcallOne) {
+#ifndef __i386__
+    GTEST_SKIP() << "x86-64 has one calling convention: only the 32-bit program can get it wrong";
+#else
+    Folder folder;
+    folder.Place("cdecl.dll", "inpout32.dll");
+    const auto port = MakeLibraryPort({folder.path}, std::make_unique<ListedPorts>(std::nullopt),
+                                      [] { return 0u; });
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(port->Inp(kStatusPort).status, 0x71);
+#endif
 }
 
 TEST(PortLibrary, OneLaterBesideTheProgramIsUsedWithin5SecondsOneInTheCurrentDirectoryNever) {
