@@ -23,12 +23,14 @@ void ClosureWatcher::Timer1_Timer() {
         lblPort_.SetToolTip(reading.note);
         lblPort_.SetVisible(true);
         noPortShown_ = true;
+        seenOpen_ = false;
         return;
     }
     const bool noPortWasShown = noPortShown_;
     noPortShown_ = false;
 
     if (!IsClosed(*reading.status)) {
+        seenOpen_ = true;
         blnTimeSet = false;
         lblPort_.SetVisible(false);
         return;
@@ -39,6 +41,12 @@ void ClosureWatcher::Timer1_Timer() {
             lblPort_.SetText(lastResult_);
             lblPort_.SetToolTip(lastNote_);
         }
+        return;
+    }
+    if (!seenOpen_) {
+        lblPort_.SetText("");
+        lblPort_.SetToolTip(Lines(kWaitingForOpen, reading.note));
+        lblPort_.SetVisible(true);
         return;
     }
 

@@ -8,6 +8,11 @@
 
 namespace larkmoor {
 
+// The port label's tooltip while a closed contact waits to be seen open.
+inline constexpr const char* kWaitingForOpen =
+    "The contact reads closed but has not been seen open since the port could be read: the clock "
+    "is set at the next closure.";
+
 // One pass per timer tick: shows the time, reads the contact on pin 15 and, on the first pass
 // of each closure, sets the clock to hh:54:30 of the current hour.
 class ClosureWatcher {
@@ -26,6 +31,10 @@ class ClosureWatcher {
     ui::Control& lblTime_;
     ui::Control& lblPort_;
     bool noPortShown_ = false;
+    // Whether the contact has been read open since the port became readable. A closure counts
+    // only then: a port that starts or comes back reading "closed" (held contact, dead driver,
+    // removed card) sets nothing until the contact opens.
+    bool seenOpen_ = false;
     const char* lastResult_ = "";
     std::string lastNote_; // the tooltip that went with lastResult_
 };

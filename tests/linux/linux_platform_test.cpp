@@ -170,10 +170,13 @@ TEST(LinuxClock, TheHelperRefusesEachOutcomeIsShownReadingsFollowTheZoneRtcAsAdj
     }
     // A helper that read the clock in the next hour: the hour it set is the one shown.
     dir.Put("helper", "#!/bin/sh\necho 15:54:30 1773183270\n", true);
-    fakes::FakePort closed;
-    closed.status = 0;
+    fakes::FakePort port; // read open, then closed
     fakes::FakeControl lblTime, lblPort;
-    ClosureWatcher(closed, *MakeHelperClock(dir.path / "helper"), lblTime, lblPort).Timer1_Timer();
+    const auto clock = MakeHelperClock(dir.path / "helper");
+    ClosureWatcher watcher(port, *clock, lblTime, lblPort);
+    watcher.Timer1_Timer();
+    port.status = 0;
+    watcher.Timer1_Timer();
     EXPECT_NE(lblPort.toolTip.find(" to 15:54:30.\n"), std::string::npos) << lblPort.toolTip;
 
     // A change of zone without tzset(): a reading of the clock notices it by itself.
