@@ -178,7 +178,7 @@ TEST(PortLibrary, OneLaterBesideTheProgramIsUsedWithin5SecondsOneInTheCurrentDir
     SetCurrentDirectoryA(folder.path.c_str());
     const std::vector<std::string> folders = PortLibraryFolders();
     EXPECT_TRUE(std::filesystem::exists(folders[0] + "\\win32_tests.exe")); // the program's own
-    std::uint32_t now = 0xFFFFE000; // eight seconds before the tick count wraps around
+    std::uint32_t now = 0xFFFFF000; // four seconds before the tick count wraps around
     std::optional<StatusRegister> chosen;
     auto port = MakeLibraryPort(
         folders, [&] { return chosen; }, [&] { return now; });
