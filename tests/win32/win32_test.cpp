@@ -243,7 +243,12 @@ TEST(BackgroundPort, AReadThatBlocksNeverHoldsTheCallerAndIsNoPortAfterASecond) 
     SetEvent(gate.open);
     std::uint32_t now = 0;
     const auto port = MakeBackgroundPort(std::make_unique<BlockingPort>(gate), [&] { return now; });
-    EXPECT_EQ(port->Inp(kStatusPort).status, 0x7F);
+    const auto readWithinASecond = [&] { // the thread may be slow to start on a busy machine
+        for (int i = 0; i < 100 && !port->Inp(kStatusPort).status; ++i)
+            Sleep(10);
+        return port->Inp(kStatusPort).status;
+    };
+    EXPECT_EQ(readWithinASecond(), 0x7F);
     ResetEvent(gate.open);
     for (std::uint32_t step : {0, 999, 1, 5000}) {
         now += step;
@@ -254,8 +259,7 @@ TEST(BackgroundPort, AReadThatBlocksNeverHoldsTheCallerAndIsNoPortAfterASecond) 
         EXPECT_EQ(reading.note.substr(0, 22), now < 1000 ? "read" : "The port library has n");
     }
     SetEvent(gate.open);
-    Sleep(100);
-    EXPECT_EQ(port->Inp(kStatusPort).status, 0x7F);
+    EXPECT_EQ(readWithinASecond(), 0x7F);
 }
 
 TEST(PortFinder, AListThatBlocksLeavesNoRegisterAndCouldNotListIsAskedAgain) {
