@@ -360,10 +360,12 @@ TEST(OneInstance, ASecondStartRestoresTheFirstWindowAndEnds) {
     ShowWindow(window, SW_MINIMIZE);
     HANDLE second = start();
     EXPECT_EQ(WaitForSingleObject(second, 10000), WAIT_OBJECT_0);
+    TerminateProcess(second, 1); // where it did not end, so that the run does not wait for it
     EXPECT_FALSE(IsIconic(window));
     EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_TIMEOUT);
     PostMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitForSingleObject(first, 10000), WAIT_OBJECT_0);
+    TerminateProcess(first, 1);
     CloseHandle(first);
     CloseHandle(second);
 }
