@@ -18,12 +18,6 @@ namespace {
 // How long WMI may take to hand over one I/O range before the port counts as unlisted.
 constexpr long kWmiRowWaitMs = 5000;
 
-std::string Hex(unsigned value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", value);
-    return text;
-}
-
 // The device's I/O ranges as Windows gave them, or as the firmware set them up where none are
 // given. Nothing where they cannot be read: on 64-bit Windows 8 and later a 32-bit program is
 // refused them.
@@ -92,6 +86,12 @@ std::uint64_t Uint64Property(IWbemClassObject* row, const wchar_t* name) {
 }
 
 } // namespace
+
+std::string Hex(unsigned value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", value);
+    return text;
+}
 
 // A parallel port may have two I/O ranges. An ECP port keeps its extended registers (ECP FIFO,
 // configuration registers and the ECR) at base + 0x400, as the ECP ISA interface standard

@@ -15,6 +15,9 @@
 
 namespace larkmoor {
 
+// An address as the tooltip shows it: "0x379".
+std::string Hex(unsigned value);
+
 // How long a missing port library or an unlisted port waits before it is looked for again.
 inline constexpr std::uint32_t kLookAgainMs = 5000;
 

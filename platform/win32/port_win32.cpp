@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
-
 namespace larkmoor {
 
 namespace {
@@ -21,12 +19,6 @@ struct PortLibrary {
     const char* routine; // takes the port address, returns its byte in the low bits
 };
 constexpr PortLibrary kLibraries[] = {{"ntport.dll", "Inp"}, {"inpout32.dll", "Inp32"}};
-
-std::string Hex(unsigned value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", value);
-    return text;
-}
 
 // Calls a library routine with one argument and returns eax. The port libraries document their
 // routines as stdcall, but a cdecl one leaves its argument on the stack: the stack pointer is

@@ -32,7 +32,6 @@ TEST(Win32Clock, AReadingIsTheLocalTimeOfWindowsAndTheSetIsInUtc) {
     EXPECT_EQ(reading.hour, local.wHour);
     EXPECT_NEAR(reading.minute * 60 + reading.second, local.wMinute * 60 + local.wSecond, 1);
     EXPECT_NEAR(reading.utcNs / 1'000'000'000, std::time(nullptr), 1);
-    EXPECT_EQ(FileTimeToUnixNs(UnixNsToFileTime(reading.utcNs)), reading.utcNs);
     // Wine moves no clock: it refuses a move of more than half a second and calls a smaller one
     // done. Asked for the local time 5:30 h from now, SetSystemTime gets the UTC fields of that,
     // which are the local fields of now: refused, where SetLocalTime would take them for now.
@@ -192,13 +191,11 @@ TEST(PortLibrary, OneLaterBesideTheProgramIsUsedWithin5SecondsOneInTheCurrentDir
     // Read once a status register is chosen, and from a new one after one reading of none.
     EXPECT_EQ(port->Inp(kStatusPort).note,
               "Looking for the parallel port: Windows is listing the ports.");
-    for (const auto& [register_, status] : {std::tuple{StatusRegister{0x379, "none"}, 0x71},
-                                            {StatusRegister{0xE001, "LPT1 at 0xE000"}, -1},
-                                            {StatusRegister{0xE001, "LPT1 at 0xE000"}, 0x01}}) {
-        chosen = register_;
-        const auto read = port->Inp(kStatusPort).status;
-        EXPECT_EQ(read ? *read : -1, status);
-    }
+    chosen = StatusRegister{0x379, "none"};
+    EXPECT_EQ(port->Inp(kStatusPort).status, 0x71);
+    chosen = StatusRegister{0xE001, "LPT1 at 0xE000"}; // one unreadable reading at a change
+    EXPECT_FALSE(port->Inp(kStatusPort).status);
+    EXPECT_EQ(port->Inp(kStatusPort).status, 0x01);
     port.reset();
     std::filesystem::remove(later);
 }
@@ -224,14 +221,10 @@ struct Gate {
     std::atomic<int> passed = 0;
     void Pass() { WaitForSingleObject(open, INFINITE), ++passed; }
 };
-struct BlockingPort : Port {
+struct Blocking : Port, ParallelPorts {
     Gate& gate;
-    explicit BlockingPort(Gate& g) : gate(g) {}
+    explicit Blocking(Gate& g) : gate(g) {}
     PortReading Inp(std::uint16_t) override { return gate.Pass(), PortReading{0x7F, "read"}; }
-};
-struct BlockingPorts : ParallelPorts {
-    Gate& gate;
-    explicit BlockingPorts(Gate& g) : gate(g) {}
     Ports List() override {
         return gate.Pass(), gate.passed == 1 ? Ports{} : Ports{{{"LPT1", 0x378}}};
     }
@@ -241,7 +234,7 @@ TEST(BackgroundPort, AReadThatBlocksNeverHoldsTheCallerAndIsNoPortAfterASecond) 
     Gate gate;
     SetEvent(gate.open);
     std::uint32_t now = 0;
-    const auto port = MakeBackgroundPort(std::make_unique<BlockingPort>(gate), [&] { return now; });
+    const auto port = MakeBackgroundPort(std::make_unique<Blocking>(gate), [&] { return now; });
     const auto readWithinASecond = [&] { // the thread may be slow to start on a busy machine
         for (int i = 0; i < 100 && !port->Inp(kStatusPort).status; ++i)
             Sleep(10);
@@ -261,9 +254,9 @@ TEST(BackgroundPort, AReadThatBlocksNeverHoldsTheCallerAndIsNoPortAfterASecond) 
     EXPECT_EQ(readWithinASecond(), 0x7F);
 }
 
-TEST(PortFinder, AListThatBlocksLeavesNoRegisterAndCouldNotListIsAskedAgain) {
+TEST(PortFinder, AListThatBlocksLeavesNoRegisterCouldNotListIsAskedAgainAndTheRangeIsChosen) {
     Gate gate;
-    const ChosenRegister chosen = FindPortInBackground(std::make_unique<BlockingPorts>(gate), 200);
+    const ChosenRegister chosen = FindPortInBackground(std::make_unique<Blocking>(gate), 200);
     Sleep(100);
     EXPECT_FALSE(chosen());
     SetEvent(gate.open);
@@ -278,9 +271,8 @@ TEST(PortFinder, AListThatBlocksLeavesNoRegisterAndCouldNotListIsAskedAgain) {
     for (int i = 0; i < 1000 && !system(); ++i)
         Sleep(10);
     EXPECT_TRUE(system());
-}
 
-TEST(PortFinder, TheStandardRegistersAreTheLowerOfAnEcpPairElseThe8ByteRange) {
+    // Of a port's I/O ranges, the lower of an ECP pair, else the one 8 addresses long.
     using Ranges = std::vector<IoRange>;
     const std::pair<Ranges, std::optional<int>> cases[] = {
         {{{0x778, 0x77A}, {0x378, 0x37F}}, 0x378},
