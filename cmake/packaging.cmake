@@ -6,8 +6,18 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 
 if(WIN32)
+  # The logon task's definition, in UTF-16 with a byte order mark and CRLF lines: schtasks /xml
+  # reads it so.
+  set(task_xml ${PROJECT_BINARY_DIR}/generated/larkmoor-task.xml)
+  add_custom_command(OUTPUT ${task_xml}
+                     COMMAND python3 ${PROJECT_SOURCE_DIR}/cmake/to-utf16.py
+                             ${PROJECT_SOURCE_DIR}/resources/larkmoor-task.xml ${task_xml}
+                     DEPENDS ${PROJECT_SOURCE_DIR}/resources/larkmoor-task.xml
+                             ${PROJECT_SOURCE_DIR}/cmake/to-utf16.py)
+  add_custom_target(larkmoor_task_xml ALL DEPENDS ${task_xml})
   install(TARGETS larkmoor RUNTIME DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/resources/readme-windows.txt DESTINATION . RENAME README.txt)
+  install(FILES ${task_xml} DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME larkmoor-${PROJECT_VERSION}-win32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)

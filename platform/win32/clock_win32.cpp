@@ -17,14 +17,14 @@ FILETIME UnixNsToFileTime(std::int64_t ns) {
     return {static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32)};
 }
 
-ClockReading LocalReading(const FILETIME& utc) {
+std::optional<ClockReading> LocalReading(const FILETIME& utc, const TimeCalls& calls) {
     SYSTEMTIME utcTime{}, local{};
-    FileTimeToSystemTime(&utc, &utcTime);
-    if (!SystemTimeToTzSpecificLocalTime(nullptr, &utcTime, &local))
-        local = utcTime;
+    if (!FileTimeToSystemTime(&utc, &utcTime) || !calls.toLocal(utcTime, local))
+        return std::nullopt;
     const std::int64_t ns = FileTimeToUnixNs(utc);
-    return {ns, local.wHour, local.wMinute, local.wSecond,
-            static_cast<std::int32_t>(((ns % 1'000'000'000) + 1'000'000'000) % 1'000'000'000)};
+    return ClockReading{
+        ns, local.wHour, local.wMinute, local.wSecond,
+        static_cast<std::int32_t>(((ns % 1'000'000'000) + 1'000'000'000) % 1'000'000'000)};
 }
 
 std::string SystemMessage(DWORD code) {
@@ -48,28 +48,57 @@ std::string SetRefusal(DWORD code) {
 namespace {
 class Win32Clock : public Clock {
   public:
+    explicit Win32Clock(TimeCalls calls) : calls_(std::move(calls)) {}
+
+    // Where Windows cannot give the local time, the reading is in UTC; no set is made from it.
     ClockReading Now() override {
         FILETIME now{};
         GetSystemTimeAsFileTime(&now);
-        return LocalReading(now);
+        if (const auto local = LocalReading(now, calls_))
+            return *local;
+        const std::int64_t ns = FileTimeToUnixNs(now);
+        const std::int64_t second = ns / 1'000'000'000;
+        return {ns, static_cast<int>(second / 3600 % 24), static_cast<int>(second / 60 % 60),
+                static_cast<int>(second % 60), static_cast<std::int32_t>(ns % 1'000'000'000)};
     }
-    // Sets the clock in UTC, so that a repeated local hour cannot be taken for the other one.
-    // SetSystemTime enables the time privilege itself where the user holds it.
+    // Sets the clock in UTC, so that a repeated local hour cannot be taken for the other one. The
+    // local date and offset are those of the basis's instant, converted again here, so that a
+    // reading that could not be converted never sets the clock. SetSystemTime enables the time
+    // privilege itself where the user holds it.
     ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view timeText) override {
-        const auto target = TargetUtcNs(basis, timeText);
+        const std::optional<ClockReading> local =
+            LocalReading(UnixNsToFileTime(basis.utcNs), calls_);
+        if (!local)
+            return {false, "Windows could not give the local time, so the clock was not set: " +
+                               SystemMessage(GetLastError())};
+        const auto target = TargetUtcNs(*local, timeText);
         if (!target)
             return {false, "Not a time of day: " + std::string(timeText)};
         const FILETIME ft = UnixNsToFileTime(*target);
         SYSTEMTIME st{};
-        if (!FileTimeToSystemTime(&ft, &st) || !SetSystemTime(&st))
+        if (!FileTimeToSystemTime(&ft, &st) || !calls_.setUtc(st))
             return {false, SetRefusal(GetLastError())};
         return {true, ""};
     }
+
+  private:
+    TimeCalls calls_;
 };
 } // namespace
 
+TimeCalls SystemTimeCalls() {
+    return {[](const SYSTEMTIME& utc, SYSTEMTIME& local) {
+                return SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) != FALSE;
+            },
+            [](const SYSTEMTIME& utc) { return SetSystemTime(&utc) != FALSE; }};
+}
+
+std::unique_ptr<Clock> MakeWin32Clock(TimeCalls calls) {
+    return std::make_unique<Win32Clock>(std::move(calls));
+}
+
 std::unique_ptr<Clock> MakeSystemClock() {
-    return std::make_unique<Win32Clock>();
+    return MakeWin32Clock(SystemTimeCalls());
 }
 
 } // namespace larkmoor

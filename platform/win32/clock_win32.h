@@ -4,12 +4,26 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace larkmoor {
 
-// The reading of the UTC instant `utc` in the system's time zone.
-ClockReading LocalReading(const FILETIME& utc);
+// The calls the clock makes to Windows, which tests replace as they replace the port's tick
+// count. Each returns false, with the reason in GetLastError, where Windows refuses.
+struct TimeCalls {
+    // The local time, in the system's zone, of the UTC time `utc`.
+    std::function<bool(const SYSTEMTIME& utc, SYSTEMTIME& local)> toLocal;
+    // Sets the clock from UTC fields: SetSystemTime.
+    std::function<bool(const SYSTEMTIME& utc)> setUtc;
+};
+TimeCalls SystemTimeCalls();
+std::unique_ptr<Clock> MakeWin32Clock(TimeCalls calls);
+
+// The reading of the UTC instant `utc` in local time; nothing where `toLocal` fails.
+std::optional<ClockReading> LocalReading(const FILETIME& utc, const TimeCalls& calls);
 
 // The system's own message for `code`, with the code: "Access is denied (error 5)."
 std::string SystemMessage(DWORD code);

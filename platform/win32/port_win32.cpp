@@ -1,35 +1,24 @@
 #include "platform/win32/port_win32.h"
 
 #include "platform/win32/clock_win32.h" // SystemMessage
+#include "platform/win32/worker_win32.h"
 
 #include <windows.h>
-
-#include <cfgmgr32.h>
-#include <devguid.h>
-#include <initguid.h> // the GUIDs below (Ports class, WMI locator) defined here, not only declared
-#include <setupapi.h>
-#include <wbemidl.h>
-
-#include <cstdio>
-#include <cstdlib>
 
 namespace larkmoor {
 
 namespace {
 
-constexpr std::uint32_t kLookAgainMs = 5000;
+// How long a read waits for the port's thread, and how long a read that is not back may stand in
+// for new ones before the port counts as gone.
+constexpr DWORD kAnswerWaitMs = 20;
+constexpr std::uint32_t kPatienceMs = 1000;
 
 struct PortLibrary {
     const char* file;
     const char* routine; // takes the port address, returns its byte in the low bits
 };
 constexpr PortLibrary kLibraries[] = {{"ntport.dll", "Inp"}, {"inpout32.dll", "Inp32"}};
-
-std::string Hex(unsigned value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", value);
-    return text;
-}
 
 // Calls a library routine with one argument and returns eax. The port libraries document their
 // routines as stdcall, but a cdecl one leaves its argument on the stack: the stack pointer is
@@ -54,9 +43,8 @@ int CallEitherConvention(FARPROC routine, int argument) {
 
 class LibraryPort : public Port {
   public:
-    LibraryPort(std::vector<std::string> folders, std::unique_ptr<ParallelPorts> ports,
-                TickCount ticks)
-        : folders_(std::move(folders)), ports_(std::move(ports)), ticks_(std::move(ticks)) {}
+    LibraryPort(std::vector<std::string> folders, ChosenRegister chosen, TickCount ticks)
+        : folders_(std::move(folders)), chosen_(std::move(chosen)), ticks_(std::move(ticks)) {}
     ~LibraryPort() override {
         if (library_)
             FreeLibrary(library_);
@@ -68,7 +56,9 @@ class LibraryPort : public Port {
             Look();
         if (!library_)
             return {std::nullopt, why_};
-        const std::uint16_t read = address == kStatusPort ? status_ : address;
+        if (!FollowChosenRegister())
+            return {std::nullopt, note_};
+        const std::uint16_t read = address == kStatusPort ? status_->address : address;
         return {static_cast<std::uint8_t>(CallEitherConvention(inp_, read) & 0xFF), note_};
     }
 
@@ -116,191 +106,158 @@ class LibraryPort : public Port {
         }
         library_ = library;
         inp_ = inp;
-        const StatusRegister status = ChooseStatusRegister(ports_->List());
-        status_ = status.address;
-        note_ = "Reading " + Hex(status_) + " (" + status.which + ") through " + path + ".";
+        path_ = path;
         return {};
     }
 
+    // Takes the status register last chosen. False while there is none yet, and once when it
+    // changes (a port listed after all): the contact then counts only once it has been seen open
+    // at the new address.
+    bool FollowChosenRegister() {
+        const std::optional<StatusRegister> chosen = chosen_();
+        if (!chosen) {
+            note_ = "Looking for the parallel port: Windows is listing the ports.";
+            return false;
+        }
+        if (status_ == chosen)
+            return true;
+        const bool changed = status_.has_value();
+        status_ = chosen;
+        note_ =
+            "Reading " + Hex(chosen->address) + " (" + chosen->which + ") through " + path_ + ".";
+        return !changed;
+    }
+
     std::vector<std::string> folders_;
-    std::unique_ptr<ParallelPorts> ports_;
+    ChosenRegister chosen_;
     TickCount ticks_;
     std::optional<std::uint32_t> lookedAt_;
     HMODULE library_ = nullptr;
     FARPROC inp_ = nullptr;
-    std::uint16_t status_ = kStatusPort;
+    std::string path_;
+    std::optional<StatusRegister> status_;
     std::string note_; // what a reading says: which address, through which library
     std::string why_;  // why there is no reading
 };
 
-// The first I/O range that Windows gave the device, or boot configuration where none is given.
-// Nothing where it cannot be read: on 64-bit Windows 8 and later a 32-bit program is refused it.
-std::optional<std::uint16_t> IoBase(DEVINST device) {
-    LOG_CONF config = 0;
-    if (CM_Get_First_Log_Conf(&config, device, ALLOC_LOG_CONF) != CR_SUCCESS &&
-        CM_Get_First_Log_Conf(&config, device, BOOT_LOG_CONF) != CR_SUCCESS)
-        return std::nullopt;
-    std::optional<std::uint16_t> base;
-    RES_DES range = 0;
-    if (CM_Get_Next_Res_Des(&range, config, ResType_IO, nullptr, 0) == CR_SUCCESS) {
-        ULONG size = 0;
-        if (CM_Get_Res_Des_Data_Size(&size, range, 0) == CR_SUCCESS && size >= sizeof(IO_DES)) {
-            std::vector<char> data(size);
-            if (CM_Get_Res_Des_Data(range, data.data(), size, 0) == CR_SUCCESS)
-                base = static_cast<std::uint16_t>(
-                    reinterpret_cast<const IO_DES*>(data.data())->IOD_Alloc_Base);
-        }
-        CM_Free_Res_Des_Handle(range);
-    }
-    CM_Free_Log_Conf_Handle(config);
-    return base;
-}
-
-// One reference to a COM object, released at the end of its scope.
-template <class Interface> struct ComRef {
-    Interface* p = nullptr;
-    ~ComRef() {
-        if (p)
-            p->Release();
-    }
-    Interface* operator->() const { return p; }
+// What the window's thread and the port's thread share.
+struct PortThread {
+    Lock lock;
+    Event asked{false};
+    Event answered{true};
+    bool busy = false; // a read is asked for and not back
+    bool stop = false;
+    std::uint16_t address = kStatusPort;
+    std::optional<PortReading> answer;
+    std::unique_ptr<Port> inner;
 };
 
-// A BSTR of an ASCII text, freed at the end of its scope.
-struct Bstr {
-    explicit Bstr(const std::string& text) : b(SysAllocStringLen(nullptr, text.size())) {
-        if (b)
-            std::copy(text.begin(), text.end(), b);
+// The port's thread: one read per request, until told to stop.
+void Serve(PortThread& shared) {
+    for (;;) {
+        WaitForSingleObject(shared.asked.Handle(), INFINITE);
+        std::uint16_t address;
+        {
+            Lock::Held held(shared.lock);
+            if (shared.stop)
+                return;
+            address = shared.address;
+        }
+        PortReading reading = shared.inner->Inp(address);
+        Lock::Held held(shared.lock);
+        shared.answer = std::move(reading);
+        shared.busy = false;
+        SetEvent(shared.answered.Handle());
     }
-    ~Bstr() { SysFreeString(b); }
-    BSTR b;
+}
+
+class BackgroundPort : public Port {
+  public:
+    BackgroundPort(std::unique_ptr<Port> inner, TickCount ticks)
+        : shared_(std::make_shared<PortThread>()), ticks_(std::move(ticks)) {
+        shared_->inner = std::move(inner);
+        started_ = StartThread([shared = shared_] { Serve(*shared); });
+    }
+    // Leaves a thread that is still inside a read to finish on its own; it holds what it uses.
+    ~BackgroundPort() override {
+        Lock::Held held(shared_->lock);
+        shared_->stop = true;
+        SetEvent(shared_->asked.Handle());
+    }
+
+    PortReading Inp(std::uint16_t address) override {
+        if (!started_)
+            return {std::nullopt, "Windows could not start a thread to read the port."};
+        const std::uint32_t now = ticks_();
+        Ask(address, now);
+        WaitForSingleObject(shared_->answered.Handle(), kAnswerWaitMs);
+        Lock::Held held(shared_->lock);
+        if (shared_->answer) {
+            last_ = std::move(shared_->answer);
+            shared_->answer.reset();
+            return *last_;
+        }
+        const std::uint32_t waited = now - askedAt_;
+        if (last_ && waited < kPatienceMs)
+            return *last_; // the same reading again changes nothing the watcher decides
+        if (waited < kPatienceMs)
+            return {std::nullopt, "Waiting for the port library to answer."};
+        return {std::nullopt, "The port library has not answered for " +
+                                  std::to_string(waited / 1000) +
+                                  " s.\nIf this lasts, its driver has stopped: restart the PC."};
+    }
+
+  private:
+    // Asks the port's thread for a read unless one is under way.
+    void Ask(std::uint16_t address, std::uint32_t now) {
+        Lock::Held held(shared_->lock);
+        if (shared_->busy)
+            return;
+        shared_->busy = true;
+        shared_->address = address;
+        askedAt_ = now;
+        ResetEvent(shared_->answered.Handle());
+        SetEvent(shared_->asked.Handle());
+    }
+
+    std::shared_ptr<PortThread> shared_;
+    TickCount ticks_;
+    bool started_ = false;
+    std::uint32_t askedAt_ = 0;
+    std::optional<PortReading> last_;
 };
 
 } // namespace
 
-// The first I/O range that WMI gives for the device `instanceId`. WMI's providers run natively,
-// so this reads what a 32-bit program on 64-bit Windows 8 and later may not read itself.
-std::optional<std::uint16_t> WmiIoBase(const std::string& instanceId) {
-    // Multithreaded, so that waiting for WMI dispatches no window message: a single-threaded
-    // apartment would run timer ticks, and so the watcher, inside this call.
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (FAILED(com))
-        return std::nullopt;
-    std::optional<std::uint16_t> base;
-    {
-        std::string path; // an object path: backslashes and quotes escaped
-        for (char c : instanceId)
-            path += c == '\\' || c == '"' ? std::string{'\\', c} : std::string{c};
-        const Bstr space("ROOT\\CIMV2"), language("WQL"),
-            query("ASSOCIATORS OF {Win32_PnPEntity.DeviceID=\"" + path +
-                  "\"} WHERE ResultClass = Win32_PortResource");
-        const auto impersonate = [](IUnknown* proxy) {
-            return SUCCEEDED(CoSetProxyBlanket(proxy, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                                               RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE,
-                                               nullptr, EOAC_NONE));
-        };
-        ComRef<IWbemLocator> locator;
-        ComRef<IWbemServices> services;
-        ComRef<IEnumWbemClassObject> rows;
-        ComRef<IWbemClassObject> row;
-        ULONG count = 0;
-        VARIANT start{};
-        // StartingAddress is a uint64, which WMI hands over as a decimal text.
-        if (SUCCEEDED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                                       IID_IWbemLocator, reinterpret_cast<void**>(&locator.p))) &&
-            SUCCEEDED(locator->ConnectServer(space.b, nullptr, nullptr, nullptr, 0, nullptr,
-                                             nullptr, &services.p)) &&
-            impersonate(services.p) &&
-            SUCCEEDED(services->ExecQuery(language.b, query.b, WBEM_FLAG_FORWARD_ONLY, nullptr,
-                                          &rows.p)) &&
-            impersonate(rows.p) && rows->Next(5000, 1, &row.p, &count) == WBEM_S_NO_ERROR &&
-            count == 1 && SUCCEEDED(row->Get(L"StartingAddress", 0, &start, nullptr, nullptr)) &&
-            start.vt == VT_BSTR && start.bstrVal)
-            base = static_cast<std::uint16_t>(std::wcstoul(start.bstrVal, nullptr, 10));
-        VariantClear(&start);
-    }
-    CoUninitialize();
-    return base;
+std::unique_ptr<Port> MakeLibraryPort(std::vector<std::string> folders, ChosenRegister chosen,
+                                      TickCount ticks) {
+    return std::make_unique<LibraryPort>(std::move(folders), std::move(chosen), std::move(ticks));
+}
+
+std::unique_ptr<Port> MakeBackgroundPort(std::unique_ptr<Port> inner, TickCount ticks) {
+    return std::make_unique<BackgroundPort>(std::move(inner), std::move(ticks));
 }
 
 namespace {
-
-// The device's instance ID (such as "PCI\VEN_1C00&DEV_3050&..."), which WMI names it by.
-std::string InstanceId(HDEVINFO devices, SP_DEVINFO_DATA& device) {
-    char id[MAX_DEVICE_ID_LEN + 1] = {};
-    return SetupDiGetDeviceInstanceIdA(devices, &device, id, sizeof id, nullptr) ? id : "";
-}
-
-// The Ports class holds serial and parallel ports; a parallel one's "PortName" is LPTn. Nothing
-// when parallel ports are listed but the I/O range of none of them can be read.
-class SetupApiParallelPorts : public ParallelPorts {
-  public:
-    std::optional<std::vector<ParallelPort>> List() override {
-        HDEVINFO devices =
-            SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
-        if (devices == INVALID_HANDLE_VALUE)
-            return std::nullopt;
-        std::vector<ParallelPort> ports;
-        bool listed = false;
-        SP_DEVINFO_DATA device{};
-        device.cbSize = sizeof device;
-        for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
-            HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
-                                            KEY_QUERY_VALUE);
-            if (key == INVALID_HANDLE_VALUE)
-                continue;
-            char name[16] = {};
-            DWORD size = sizeof name - 1, type = 0;
-            const bool named =
-                RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name),
-                                 &size) == ERROR_SUCCESS &&
-                type == REG_SZ;
-            RegCloseKey(key);
-            if (!named || std::string(name).rfind("LPT", 0) != 0)
-                continue;
-            listed = true;
-            auto base = IoBase(device.DevInst);
-            if (!base)
-                base = WmiIoBase(InstanceId(devices, device));
-            if (base)
-                ports.push_back({name, *base});
-        }
-        SetupDiDestroyDeviceInfoList(devices);
-        if (listed && ports.empty())
-            return std::nullopt;
-        return ports;
+// Where Windows keeps the libraries of programs of this program's kind. A 32-bit program on
+// 64-bit Windows finds them in SysWOW64 (its reads of System32 are redirected there, so the
+// folder is named as it is). GetSystemWow64DirectoryA fails on 32-bit Windows; it is looked up
+// at run time so that a kernel32 without it still loads the program.
+std::string SystemFolder() {
+    char path[MAX_PATH] = {};
+    if constexpr (sizeof(void*) == 4) {
+        using GetSystemWow64DirectoryFn = UINT(WINAPI*)(LPSTR, UINT);
+        const auto wow64Folder =
+            reinterpret_cast<GetSystemWow64DirectoryFn>(reinterpret_cast<void*>(
+                GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetSystemWow64DirectoryA")));
+        const UINT length = wow64Folder ? wow64Folder(path, MAX_PATH) : 0;
+        if (length > 0 && length < MAX_PATH)
+            return {path, length};
     }
-};
-
-int PortNumber(const std::string& name) {
-    return name.size() > 3 ? std::atoi(name.c_str() + 3) : 0;
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::string(path, length) : "";
 }
-
 } // namespace
-
-StatusRegister ChooseStatusRegister(const std::optional<std::vector<ParallelPort>>& ports) {
-    if (!ports)
-        return {kStatusPort, "Windows could not list the parallel ports"};
-    const ParallelPort* first = nullptr;
-    for (const ParallelPort& port : *ports) {
-        if (port.base == kStatusPort - 1)
-            return {kStatusPort, port.name + " at 0x378"};
-        if (!first || PortNumber(port.name) < PortNumber(first->name))
-            first = &port;
-    }
-    if (!first)
-        return {kStatusPort, "Windows lists no parallel port"};
-    return {static_cast<std::uint16_t>(first->base + 1), first->name + " at " + Hex(first->base)};
-}
-
-std::unique_ptr<ParallelPorts> MakeSystemParallelPorts() {
-    return std::make_unique<SetupApiParallelPorts>();
-}
-
-std::unique_ptr<Port> MakeLibraryPort(std::vector<std::string> folders,
-                                      std::unique_ptr<ParallelPorts> ports, TickCount ticks) {
-    return std::make_unique<LibraryPort>(std::move(folders), std::move(ports), std::move(ticks));
-}
 
 std::vector<std::string> PortLibraryFolders() {
     std::vector<std::string> folders;
@@ -310,15 +267,16 @@ std::vector<std::string> PortLibraryFolders() {
         std::string program(path, length);
         folders.push_back(program.substr(0, program.find_last_of('\\')));
     }
-    const UINT system = GetSystemDirectoryA(path, MAX_PATH);
-    if (system > 0 && system < MAX_PATH)
-        folders.emplace_back(path, system);
+    if (std::string system = SystemFolder(); !system.empty())
+        folders.push_back(std::move(system));
     return folders;
 }
 
 std::unique_ptr<Port> MakeSystemPort() {
-    return MakeLibraryPort(PortLibraryFolders(), MakeSystemParallelPorts(),
-                           [] { return static_cast<std::uint32_t>(GetTickCount()); });
+    const TickCount ticks = [] { return static_cast<std::uint32_t>(GetTickCount()); };
+    auto chosen = FindPortInBackground(MakeSystemParallelPorts());
+    return MakeBackgroundPort(MakeLibraryPort(PortLibraryFolders(), std::move(chosen), ticks),
+                              ticks);
 }
 
 } // namespace larkmoor

@@ -1,55 +1,36 @@
 #pragma once
 
-// The Windows port: a port library (ntport.dll or inpout32.dll) found by full path, and the
-// first parallel port as Windows lists it. The pieces are open here so that tests can give the
-// port their own folders, port list and clock.
+// The Windows port: a port library (ntport.dll or inpout32.dll) found by full path, read at the
+// status register of the first parallel port as Windows lists it, all on threads of their own.
+// The pieces are open here so that tests can give the port their own folders, port and clock.
 
 #include "platform/port.h"
+#include "platform/win32/port_discovery_win32.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace larkmoor {
 
-// A parallel port as Windows lists it: its name ("LPT1") and the base of its I/O range.
-struct ParallelPort {
-    std::string name;
-    std::uint16_t base = 0;
-};
-
-// Lists the parallel ports that are present; nothing when Windows cannot list them.
-class ParallelPorts {
-  public:
-    virtual ~ParallelPorts() = default;
-    virtual std::optional<std::vector<ParallelPort>> List() = 0;
-};
-std::unique_ptr<ParallelPorts> MakeSystemParallelPorts(); // through SetupAPI
-// The first I/O range that WMI gives for the device with this instance ID, where SetupAPI may not
-// give it (a 32-bit program on 64-bit Windows 8 and later).
-std::optional<std::uint16_t> WmiIoBase(const std::string& instanceId);
-
-// The status register of the first parallel port, and in words which port that is.
-struct StatusRegister {
-    std::uint16_t address = kStatusPort;
-    std::string which;
-};
-// 0x379 where a port sits at 0x378 or none is listed; else base + 1 of LPT1, else of the
-// lowest-numbered port listed.
-StatusRegister ChooseStatusRegister(const std::optional<std::vector<ParallelPort>>& ports);
-
 // Milliseconds that wrap around at 2^32, as GetTickCount counts them.
 using TickCount = std::function<std::uint32_t()>;
 
-// Reads through the first usable port library in `folders` (full paths, searched in order),
-// looking again every 5 s while none is usable.
-std::unique_ptr<Port> MakeLibraryPort(std::vector<std::string> folders,
-                                      std::unique_ptr<ParallelPorts> ports, TickCount ticks);
+// Reads through the first usable port library in `folders` (full paths, searched in order), at
+// the status register `chosen` names, looking again every 5 s while none is usable. It may wait
+// on the system: give it to MakeBackgroundPort.
+std::unique_ptr<Port> MakeLibraryPort(std::vector<std::string> folders, ChosenRegister chosen,
+                                      TickCount ticks);
 
-// The program's own folder, then the system folder.
+// Reads `inner` on a thread of its own and waits for it at most a few milliseconds per read: a
+// read that is not back by then gives the previous reading for up to a second, then "no port"
+// until `inner` answers again.
+std::unique_ptr<Port> MakeBackgroundPort(std::unique_ptr<Port> inner, TickCount ticks);
+
+// The program's own folder, then the system folder of 32-bit libraries (SysWOW64 for the 32-bit
+// program on 64-bit Windows).
 std::vector<std::string> PortLibraryFolders();
 
 } // namespace larkmoor

@@ -9,7 +9,6 @@ namespace larkmoor {
 
 namespace {
 
-constexpr const char* kWindowClass = "LarkmoorForm";
 constexpr int kIconId = 1; // the program icon in the module's resources
 constexpr unsigned kFirstControlId = 100;
 constexpr unsigned kFirstMenuId = 1000;
@@ -132,16 +131,17 @@ class Win32Control : public ui::Control {
     bool Visible() const override {
         return hwnd_ && (GetWindowLongA(hwnd_, GWL_STYLE) & WS_VISIBLE);
     }
-    // The tip window is made on first use and goes with the form, which owns it.
+    // The tip window is made on first use and goes with the form, which owns it. The text last
+    // given is kept here, so that the watcher's tooltip on every tick costs no message.
     void SetToolTip(std::string_view text) override {
-        if (!hwnd_ || (tip_ && ToolTip() == text))
+        if (!hwnd_ || (tip_ && toolTip_ == text))
             return;
-        std::string copy(text);
-        TTTOOLINFOA tool = ToolInfo(copy.data());
+        toolTip_ = text;
+        TTTOOLINFOA tool = ToolInfo(toolTip_.data());
         if (!tip_) {
             tip_ = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0,
                                    0, GetParent(hwnd_), nullptr, nullptr, nullptr);
-            SendMessageA(tip_, TTM_SETMAXTIPWIDTH, 0, 480); // lets "\n" break the lines
+            ScaleTipWidth();
             SendMessageA(tip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
         } else {
             SendMessageA(tip_, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
@@ -171,6 +171,8 @@ class Win32Control : public ui::Control {
     void Place(int dpi, HFONT font, HINSTANCE instance) {
         if (!hwnd_)
             return;
+        dpi_ = dpi;
+        ScaleTipWidth();
         const auto px = [dpi](int twips) { return ui::TwipsToPixels(twips, dpi); };
         SetWindowPos(hwnd_, nullptr, px(decl_.left), px(decl_.top), px(decl_.width),
                      px(decl_.height), SWP_NOZORDER | SWP_NOACTIVATE);
@@ -190,6 +192,7 @@ class Win32Control : public ui::Control {
     void Release() {
         hwnd_ = nullptr;
         tip_ = nullptr; // owned by the window, and gone with it
+        toolTip_.clear();
         if (brush_)
             DeleteObject(brush_);
         if (icon_)
@@ -199,6 +202,12 @@ class Win32Control : public ui::Control {
     }
 
   private:
+    // A maximum width lets "\n" break the tip's lines: 480 pixels at 96 dpi, scaled to the DPI.
+    void ScaleTipWidth() {
+        if (tip_)
+            SendMessageA(tip_, TTM_SETMAXTIPWIDTH, 0, MulDiv(480, dpi_, USER_DEFAULT_SCREEN_DPI));
+    }
+
     // The control as a tool of its tip window. The size is that of the oldest common controls,
     // which every version accepts.
     TTTOOLINFOA ToolInfo(char* text) const {
@@ -237,6 +246,8 @@ class Win32Control : public ui::Control {
     ui::ControlDecl decl_;
     HWND hwnd_ = nullptr;
     HWND tip_ = nullptr;
+    std::string toolTip_; // the tip's text, which tool infos point to
+    int dpi_ = USER_DEFAULT_SCREEN_DPI;
     HBRUSH brush_ = nullptr;
     HICON icon_ = nullptr;
 };
@@ -309,7 +320,7 @@ void Win32Window::DestroyQuietly() {
 
 void Win32Window::Open(HINSTANCE instance) {
     HMENU menu = form_.menu.empty() ? nullptr : BuildMenu(form_.menu, CreateMenu(), menuCommands_);
-    if (!CreateWindowExA(FrameExStyle(form_.frame), kWindowClass,
+    if (!CreateWindowExA(FrameExStyle(form_.frame), kWin32FormClass,
                          std::string(form_.caption).c_str(), FrameStyle(form_.frame), CW_USEDEFAULT,
                          CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, menu, instance,
                          this)) {
@@ -401,9 +412,13 @@ LRESULT Win32Window::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         break;
     case WM_DPICHANGED: {
+        // Windows' suggested place and size for the new DPI are taken as they are, so that the
+        // window stays on the screen it was moved to; Layout then only corrects the client area
+        // where the frame's metrics round differently.
         const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
-        SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top,
+                     suggested.right - suggested.left, suggested.bottom - suggested.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
         Layout(LOWORD(wParam));
         return 0;
     }
@@ -515,7 +530,7 @@ Win32WindowSystem::Win32WindowSystem(HINSTANCE instance) : instance_(instance) {
                                                         IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                                         GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.lpszClassName = kWindowClass;
+    windowClass.lpszClassName = kWin32FormClass;
     RegisterClassExA(&windowClass); // fails harmlessly when an earlier instance registered it
 }
 

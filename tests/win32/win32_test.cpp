@@ -1,17 +1,22 @@
 // The Windows pieces under Wine, built at -O2 and run in Asia/Kolkata, half an hour off the hour
-// (CMakeLists.txt): the clock's local reading and a refused set, test port libraries of each kind
-// found by full path in a folder with a space, the status register chosen, Wine's real registry
-// as the launcher opens it, and the real "normal file" check and program start.
+// (CMakeLists.txt): the clock's local reading and what it hands to SetSystemTime, test port
+// libraries of each kind found by full path in a folder with a space, the port read and listed on
+// threads of their own, Wine's real registry as the launcher opens it, the real "normal file"
+// check and program start, and the program started twice.
 #include "about/about.h"
 #include "fakes.h"
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/port_win32.h"
+#include "watcher/watcher.h"
 
 #include <gtest/gtest.h>
 
-#include <objbase.h>
 #include <sddl.h>
 
+#include <process.h>
+
+#include <atomic>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -19,29 +24,77 @@
 namespace larkmoor {
 namespace {
 
-TEST(Win32Clock, AReadingIsTheLocalTimeOfWindowsAndWineRefusesASet) {
+TEST(Win32Clock, AReadingIsTheLocalTimeOfWindowsAndTheSetIsInUtc) {
     SYSTEMTIME local{};
     GetLocalTime(&local);
     const auto clock = MakeSystemClock();
-    const ClockReading reading = clock->Now();
+    ClockReading reading = clock->Now();
     EXPECT_EQ(reading.hour, local.wHour);
     EXPECT_NEAR(reading.minute * 60 + reading.second, local.wMinute * 60 + local.wSecond, 1);
     EXPECT_NEAR(reading.utcNs / 1'000'000'000, std::time(nullptr), 1);
-    EXPECT_EQ(reading.nanosecond, reading.utcNs % 1'000'000'000);
-    EXPECT_EQ(FileTimeToUnixNs(UnixNsToFileTime(reading.utcNs)), reading.utcNs);
-    // Wine refuses to move the clock more than half a second; Windows might not.
-    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") || reading.minute == 54)
+    // Wine moves no clock: it refuses a move of more than half a second and calls a smaller one
+    // done. Asked for the local time 5:30 h from now, SetSystemTime gets the UTC fields of that,
+    // which are the local fields of now: refused, where SetLocalTime would take them for now.
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"))
         GTEST_SKIP() << "a set might succeed";
-    // A set that succeeds has no note.
-    const ClockSet set = clock->SetTimeOfDay(reading, TimeText(reading).substr(0, 3) + "54:30");
+    while ((reading = clock->Now()).nanosecond > 300'000'000)
+        Sleep(20);
+    const FILETIME ahead = UnixNsToFileTime(reading.utcNs + 19'800'000'000'000);
+    const ClockReading basis = *LocalReading(ahead, SystemTimeCalls());
+    const ClockSet set = clock->SetTimeOfDay(basis, TimeText(basis));
+    EXPECT_FALSE(set.ok);
     EXPECT_PRED_FORMAT2(testing::IsSubstring,
                         "(error 1314).\nSee \"Setting the clock without a prompt\" in the README.",
                         set.note);
 }
 
+TEST(Win32Clock, SetSystemTimeGetsTheUtcFieldsOfTheTimeAskedForAndNothingWithoutALocalTime) {
+    TIME_ZONE_INFORMATION berlin{}, kolkata{};
+    berlin.Bias = -60;
+    berlin.StandardDate = {0, 10, 0, 5, 3, 0, 0, 0}; // last Sunday of October, 03:00
+    berlin.DaylightDate = {0, 3, 0, 5, 2, 0, 0, 0};  // last Sunday of March, 02:00
+    berlin.DaylightBias = -60;
+    kolkata.Bias = -330;
+    const struct {
+        TIME_ZONE_INFORMATION* zone; // none: the conversion fails
+        SYSTEMTIME now;              // UTC
+        const char* asked;           // local
+        const char* set;             // UTC
+    } cases[] = {
+        {&berlin, {2026, 7, 3, 15, 10, 7, 12, 250}, "12:54:30", "2026-07-15 10:54:30.000"},
+        {&berlin, {2026, 1, 4, 15, 10, 7, 12, 0}, "11:54:30", "2026-01-15 10:54:30.000"},
+        {&kolkata, {2026, 7, 3, 15, 20, 0, 5, 0}, "01:54:30", "2026-07-15 20:24:30.000"},
+        {nullptr, {2026, 7, 3, 15, 20, 0, 5, 0}, "20:54:30", ""},
+    };
+    for (const auto& c : cases) {
+        std::string sets;
+        const auto clock = MakeWin32Clock(
+            {[&](const SYSTEMTIME& utc, SYSTEMTIME& local) {
+                 SetLastError(ERROR_INVALID_PARAMETER);
+                 return c.zone && SystemTimeToTzSpecificLocalTime(c.zone, &utc, &local);
+             },
+             [&](const SYSTEMTIME& t) {
+                 char text[32];
+                 std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.wYear,
+                               t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+                 return sets += text, true;
+             }});
+        FILETIME now{};
+        SystemTimeToFileTime(&c.now, &now);
+        const ClockSet set = clock->SetTimeOfDay({FileTimeToUnixNs(now)}, c.asked);
+        EXPECT_EQ(sets, c.set);
+        EXPECT_EQ(set.ok, !sets.empty()) << c.asked;
+        EXPECT_EQ(set.note, sets.empty() ? "Windows could not give the local time, so the clock "
+                                           "was not set: " +
+                                               SystemMessage(ERROR_INVALID_PARAMETER)
+                                         : "");
+    }
+}
+
 // A fresh folder with a space in its name, gone with what it holds when the test ends.
 struct Folder {
-    Folder() {
+    explicit Folder(const char* name = "Larkmoor Test")
+        : path((std::filesystem::temp_directory_path() / name).string()) {
         std::filesystem::remove_all(path);
         std::filesystem::create_directory(path);
     }
@@ -55,15 +108,13 @@ struct Folder {
         EXPECT_TRUE(std::filesystem::copy_file(std::filesystem::path(TEST_HELPERS) / helper, copy));
         return copy.string();
     }
-    const std::string path = (std::filesystem::temp_directory_path() / "Larkmoor Test").string();
+    const std::string path;
 };
 
 using Ports = std::optional<std::vector<ParallelPort>>;
-struct ListedPorts : ParallelPorts {
-    explicit ListedPorts(Ports listed) : ports(std::move(listed)) {}
-    Ports List() override { return ports; }
-    Ports ports;
-};
+ChosenRegister Chosen(const Ports& ports) {
+    return [chosen = ChooseStatusRegister(ports)] { return std::optional(chosen); };
+}
 
 TEST(PortLibrary, TheFirstUsableOneIsReadAtTheChosenPortOrTheNoteSaysWhyNone) {
     const char* open = "inpout32.dll";
@@ -91,13 +142,19 @@ TEST(PortLibrary, TheFirstUsableOneIsReadAtTheChosenPortOrTheNoteSaysWhyNone) {
              {std::pair{c.inpout32, "inpout32.dll"}, {c.ntport, "ntport.dll"}})
             if (helper)
                 folder.Place(helper, as);
-        const auto port = MakeLibraryPort({folder.path}, std::make_unique<ListedPorts>(c.ports),
-                                          [] { return 0u; });
+        const auto port = MakeLibraryPort({folder.path}, Chosen(c.ports), [] { return 0u; });
         for (int i = 0; i < 1000; ++i) // a stack that a call leaves wrong fails by here
             ASSERT_EQ(port->Inp(kStatusPort).status, c.status) << c.note;
         EXPECT_PRED_FORMAT2(testing::IsSubstring, c.note, port->Inp(kStatusPort).note);
         EXPECT_PRED_FORMAT2(testing::IsSubstring, folder.path, port->Inp(kStatusPort).note);
     }
+    // The first folder (the program's own) before the second (the system's).
+    Folder own, system("Larkmoor System");
+    own.Place("inpout32.dll", "inpout32.dll");
+    system.Place("cdecl.dll", "inpout32.dll");
+    const auto port = MakeLibraryPort({own.path, system.path}, Chosen({}), [] { return 0u; });
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, own.path + "\\inpout32.dll.",
+                        port->Inp(kStatusPort).note);
 }
 
 // A cdecl routine leaves its argument on the stack, which the call puts right.
@@ -107,34 +164,127 @@ TEST(PortLibrary, ACdeclRoutineIsCalledAsSafelyAsAStdcallOne) {
 #else
     Folder folder;
     folder.Place("cdecl.dll", "inpout32.dll");
-    const auto port = MakeLibraryPort({folder.path}, std::make_unique<ListedPorts>(std::nullopt),
-                                      [] { return 0u; });
+    const auto port = MakeLibraryPort({folder.path}, Chosen({}), [] { return 0u; });
     for (int i = 0; i < 1000; ++i)
         ASSERT_EQ(port->Inp(kStatusPort).status, 0x71);
 #endif
 }
 
 TEST(PortLibrary, OneLaterBesideTheProgramIsUsedWithin5SecondsOneInTheCurrentDirectoryNever) {
-    // WMI knows no I/O range of a device that is not there, and leaves COM as it found it.
-    EXPECT_FALSE(WmiIoBase("ROOT\\NO\"NE\\0000"));
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-    CoUninitialize();
     Folder folder;
     folder.Place("inpout32.dll", "inpout32.dll");
     SetCurrentDirectoryA(folder.path.c_str());
     const std::vector<std::string> folders = PortLibraryFolders();
+    EXPECT_TRUE(std::filesystem::exists(folders[0] + "\\win32_tests.exe")); // the program's own
     std::uint32_t now = 0xFFFFF000; // four seconds before the tick count wraps around
-    auto port =
-        MakeLibraryPort(folders, std::make_unique<ListedPorts>(std::nullopt), [&] { return now; });
+    std::optional<StatusRegister> chosen;
+    auto port = MakeLibraryPort(
+        folders, [&] { return chosen; }, [&] { return now; });
     EXPECT_PRED_FORMAT2(testing::IsSubstring, " in " + folders[0] + " or " + folders[1] + ".",
                         port->Inp(kStatusPort).note);
     const std::string later = folder.Place("inpout32.dll", "inpout32.dll", folders[0]);
-    now += 4999;
-    EXPECT_FALSE(port->Inp(kStatusPort).status); // looked for every 5 s, not on every read
+    for (std::uint32_t step : {1000, 3000, 999}) { // looked for every 5 s, across the wrap
+        now += step;
+        EXPECT_EQ(port->Inp(kStatusPort).note.substr(0, 16), "No port library:") << now;
+    }
     now += 1;
+    // Read once a status register is chosen, and from a new one after one reading of none.
+    EXPECT_EQ(port->Inp(kStatusPort).note,
+              "Looking for the parallel port: Windows is listing the ports.");
+    chosen = StatusRegister{0x379, "none"};
     EXPECT_EQ(port->Inp(kStatusPort).status, 0x71);
+    chosen = StatusRegister{0xE001, "LPT1 at 0xE000"}; // one unreadable reading at a change
+    EXPECT_FALSE(port->Inp(kStatusPort).status);
+    EXPECT_EQ(port->Inp(kStatusPort).status, 0x01);
     port.reset();
     std::filesystem::remove(later);
+}
+
+// A port library that reads 0, as one whose driver is missing may, never sets the clock.
+TEST(PortLibrary, OneThatReadsClosedFromTheStartSetsNothing) {
+    Folder folder;
+    folder.Place("zero.dll", "inpout32.dll");
+    const TickCount ticks = [] { return 0u; };
+    const auto port = MakeBackgroundPort(MakeLibraryPort({folder.path}, Chosen({}), ticks), ticks);
+    fakes::FakeClock clock;
+    fakes::FakeControl time, label;
+    ClosureWatcher watcher(*port, clock, time, label);
+    for (int i = 0; i < 100; ++i)
+        watcher.Timer1_Timer();
+    EXPECT_TRUE(clock.sets.empty());
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, kWaitingForOpen, label.toolTip);
+}
+
+// A port whose reads block until released, and a lister that blocks until released.
+struct Gate {
+    HANDLE open = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<int> passed = 0;
+    void Pass() { WaitForSingleObject(open, INFINITE), ++passed; }
+};
+struct Blocking : Port, ParallelPorts {
+    Gate& gate;
+    explicit Blocking(Gate& g) : gate(g) {}
+    PortReading Inp(std::uint16_t) override { return gate.Pass(), PortReading{0x7F, "read"}; }
+    Ports List() override {
+        return gate.Pass(), gate.passed == 1 ? Ports{} : Ports{{{"LPT1", 0x378}}};
+    }
+};
+
+TEST(BackgroundPort, AReadThatBlocksNeverHoldsTheCallerAndIsNoPortAfterASecond) {
+    Gate gate;
+    SetEvent(gate.open);
+    std::uint32_t now = 0;
+    const auto port = MakeBackgroundPort(std::make_unique<Blocking>(gate), [&] { return now; });
+    const auto readWithinASecond = [&] { // the thread may be slow to start on a busy machine
+        for (int i = 0; i < 100 && !port->Inp(kStatusPort).status; ++i)
+            Sleep(10);
+        return port->Inp(kStatusPort).status;
+    };
+    EXPECT_EQ(readWithinASecond(), 0x7F);
+    ResetEvent(gate.open);
+    for (std::uint32_t step : {0, 999, 1, 5000}) {
+        now += step;
+        const auto start = std::chrono::steady_clock::now();
+        const PortReading reading = port->Inp(kStatusPort);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+        EXPECT_EQ(reading.status.has_value(), now < 1000) << now; // the last reading, then none
+        EXPECT_EQ(reading.note.substr(0, 22), now < 1000 ? "read" : "The port library has n");
+    }
+    SetEvent(gate.open);
+    EXPECT_EQ(readWithinASecond(), 0x7F);
+}
+
+TEST(PortFinder, AListThatBlocksLeavesNoRegisterCouldNotListIsAskedAgainAndTheRangeIsChosen) {
+    Gate gate;
+    const ChosenRegister chosen = FindPortInBackground(std::make_unique<Blocking>(gate), 200);
+    Sleep(100);
+    EXPECT_FALSE(chosen());
+    SetEvent(gate.open);
+    for (const char* which : {"Windows could not list the parallel ports", "LPT1 at 0x378"}) {
+        for (int i = 0; i < 300 && (!chosen() || chosen()->which != which); ++i)
+            Sleep(10);
+        EXPECT_EQ(chosen().value_or(StatusRegister{}).which, which);
+    }
+    Sleep(500);
+    EXPECT_EQ(gate.passed, 2); // listed: not asked again
+    const ChosenRegister system = FindPortInBackground(MakeSystemParallelPorts()); // Wine's
+    for (int i = 0; i < 1000 && !system(); ++i)
+        Sleep(10);
+    EXPECT_TRUE(system());
+
+    // Of a port's I/O ranges, the lower of an ECP pair, else the one 8 addresses long.
+    using Ranges = std::vector<IoRange>;
+    const std::pair<Ranges, std::optional<int>> cases[] = {
+        {{{0x778, 0x77A}, {0x378, 0x37F}}, 0x378},
+        {{{0xD000, 0xD003}, {0xD010, 0xD017}}, 0xD010},
+        {{{0xE000, 0xE003}}, 0xE000},
+        {{}, std::nullopt},
+    };
+    for (const auto& [ranges, base] : cases)
+        EXPECT_EQ(StandardRegisters(ranges), base);
+    EXPECT_EQ(WmiPortResourceQuery("PCI\\VEN_1C00&DEV_3050\\4&2\"X"),
+              "ASSOCIATORS OF {Win32_PnPEntity.DeviceID=\"PCI\\\\VEN_1C00&DEV_3050\\\\4&2\\\"X\"} "
+              "WHERE ResultClass = Win32_PortResource");
 }
 
 // Real files and programs, and Wine's real registry read as the launcher reads it.
@@ -187,6 +337,29 @@ TEST(Win32Launcher, ANormalFileIsStartedAsOneFileAndTheRegistryIsOnlyRead) {
     EXPECT_FALSE(about.GetKeyValue(kHkeyLocalMachine, keyName, "missing", read));
     EXPECT_FALSE(about.GetKeyValue(kHkeyLocalMachine, "SOFTWARE\\Larkmoor Missing", "x", read));
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName), ERROR_SUCCESS);
+}
+
+// The program itself, started twice: the second start shows the first's window and ends.
+TEST(OneInstance, ASecondStartRestoresTheFirstWindowAndEnds) {
+    const auto start = [] {
+        return reinterpret_cast<HANDLE>(_spawnl(_P_NOWAIT, LARKMOOR_EXE, "larkmoor", nullptr));
+    };
+    HANDLE first = start();
+    HWND window = nullptr;
+    for (int i = 0; i < 1000 && !(window = FindWindowA("LarkmoorForm", "Larkmoor")); ++i)
+        Sleep(10);
+    ASSERT_TRUE(window);
+    ShowWindow(window, SW_MINIMIZE);
+    HANDLE second = start();
+    EXPECT_EQ(WaitForSingleObject(second, 10000), WAIT_OBJECT_0);
+    TerminateProcess(second, 1); // where it did not end, so that the run does not wait for it
+    EXPECT_FALSE(IsIconic(window));
+    EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_TIMEOUT);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(first, 10000), WAIT_OBJECT_0);
+    TerminateProcess(first, 1);
+    CloseHandle(first);
+    CloseHandle(second);
 }
 
 } // namespace

@@ -1,0 +1,48 @@
+// One Larkmoor per PC: two would both set the clock and both want the port, even when they run in
+// two users' sessions.
+#include "platform/win32/window_win32.h"
+
+namespace larkmoor {
+
+namespace {
+
+// The main window of the running Larkmoor in this session, restored and brought to the front.
+// False when there is none here after a few seconds (it may still be opening its window).
+bool BringRunningToFront(const char* title) {
+    for (int attempt = 0; attempt < 50; ++attempt, Sleep(100)) {
+        HWND window = FindWindowA(kWin32FormClass, title);
+        if (!window)
+            continue;
+        if (IsIconic(window))
+            ShowWindow(window, SW_RESTORE);
+        SetForegroundWindow(window);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool FirstOnThisPc(const char* title) {
+    // The Global\ namespace is one for all sessions (present since XP). The handle stays open for
+    // the life of the process, which Windows closes at its end, however it ends.
+    const std::string name = std::string("Global\\") + title;
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+    const DWORD error = GetLastError();
+    if (mutex && error != ERROR_ALREADY_EXISTS)
+        return true;
+    if (mutex)
+        CloseHandle(mutex);
+    else if (error !=
+             ERROR_ACCESS_DENIED) // another user's Larkmoor holds it where access is denied
+        return true;              // the PC cannot tell: better two than none
+    if (!BringRunningToFront(title))
+        MessageBoxA(nullptr,
+                    (std::string(title) + " is already running on this PC, in another user's "
+                                          "session. Only one may run, since each sets the clock.")
+                        .c_str(),
+                    title, MB_OK | MB_ICONINFORMATION);
+    return false;
+}
+
+} // namespace larkmoor

@@ -1,0 +1,272 @@
+#include "platform/win32/port_discovery_win32.h"
+
+#include "platform/win32/worker_win32.h"
+
+#include <cfgmgr32.h>
+#include <devguid.h>
+#include <initguid.h> // the GUIDs below (Ports class, WMI locator) defined here, not only declared
+#include <setupapi.h>
+#include <wbemidl.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace larkmoor {
+
+namespace {
+
+// How long WMI may take to hand over one I/O range before the port counts as unlisted.
+constexpr long kWmiRowWaitMs = 5000;
+
+// The device's I/O ranges as Windows gave them, or as the firmware set them up where none are
+// given. Nothing where they cannot be read: on 64-bit Windows 8 and later a 32-bit program is
+// refused them.
+std::vector<IoRange> IoRanges(DEVINST device) {
+    std::vector<IoRange> ranges;
+    LOG_CONF config = 0;
+    if (CM_Get_First_Log_Conf(&config, device, ALLOC_LOG_CONF) != CR_SUCCESS &&
+        CM_Get_First_Log_Conf(&config, device, BOOT_LOG_CONF) != CR_SUCCESS)
+        return ranges;
+    RES_DES previous = 0, range = 0;
+    while (CM_Get_Next_Res_Des(&range, previous ? previous : config, ResType_IO, nullptr, 0) ==
+           CR_SUCCESS) {
+        if (previous)
+            CM_Free_Res_Des_Handle(previous);
+        previous = range;
+        ULONG size = 0;
+        if (CM_Get_Res_Des_Data_Size(&size, range, 0) != CR_SUCCESS || size < sizeof(IO_DES))
+            continue;
+        std::vector<char> data(size); // the range's header, then any alternatives
+        if (CM_Get_Res_Des_Data(range, data.data(), size, 0) == CR_SUCCESS) {
+            const auto* io = reinterpret_cast<const IO_DES*>(data.data());
+            ranges.push_back({io->IOD_Alloc_Base, io->IOD_Alloc_End});
+        }
+    }
+    if (previous)
+        CM_Free_Res_Des_Handle(previous);
+    CM_Free_Log_Conf_Handle(config);
+    return ranges;
+}
+
+// One reference to a COM object, released at the end of its scope.
+template <class Interface> struct ComRef {
+    Interface* p = nullptr;
+    ~ComRef() {
+        if (p)
+            p->Release();
+    }
+    Interface* operator->() const { return p; }
+};
+
+// A BSTR of an ASCII text, freed at the end of its scope.
+struct Bstr {
+    explicit Bstr(const std::string& text) : b(SysAllocStringLen(nullptr, text.size())) {
+        if (b)
+            std::copy(text.begin(), text.end(), b);
+    }
+    ~Bstr() { SysFreeString(b); }
+    BSTR b;
+};
+
+bool Impersonate(IUnknown* proxy) {
+    return SUCCEEDED(CoSetProxyBlanket(proxy, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                                       RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                                       EOAC_NONE));
+}
+
+// A uint64 property, which WMI hands over as a decimal text.
+std::uint64_t Uint64Property(IWbemClassObject* row, const wchar_t* name) {
+    VARIANT value{};
+    std::uint64_t number = 0;
+    if (SUCCEEDED(row->Get(name, 0, &value, nullptr, nullptr)) && value.vt == VT_BSTR &&
+        value.bstrVal)
+        number = std::wcstoull(value.bstrVal, nullptr, 10);
+    VariantClear(&value);
+    return number;
+}
+
+} // namespace
+
+std::string Hex(unsigned value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", value);
+    return text;
+}
+
+// A parallel port may have two I/O ranges. An ECP port keeps its extended registers (ECP FIFO,
+// configuration registers and the ECR) at base + 0x400, as the ECP ISA interface standard
+// places them: of two ranges 0x400 apart, the lower one holds the standard registers. A PCI or
+// PCIe card gets each of its two blocks where the firmware puts it; the standard block spans 8
+// addresses (data, status, control and the EPP registers, base to base + 7). Windows' own
+// driver takes the first range it is given as the standard one, but WMI documents no order for
+// the ranges it lists, so the order is only the last resort.
+std::optional<std::uint16_t> StandardRegisters(const std::vector<IoRange>& ranges) {
+    for (const IoRange& low : ranges)
+        for (const IoRange& high : ranges)
+            if (high.start == low.start + 0x400)
+                return static_cast<std::uint16_t>(low.start);
+    for (const IoRange& range : ranges)
+        if (range.end - range.start == 7)
+            return static_cast<std::uint16_t>(range.start);
+    if (ranges.empty())
+        return std::nullopt;
+    return static_cast<std::uint16_t>(ranges.front().start);
+}
+
+std::string WmiPortResourceQuery(const std::string& instanceId) {
+    std::string path; // inside an object path: backslashes and quotes escaped
+    for (char c : instanceId)
+        path += c == '\\' || c == '"' ? std::string{'\\', c} : std::string{c};
+    return "ASSOCIATORS OF {Win32_PnPEntity.DeviceID=\"" + path +
+           "\"} WHERE ResultClass = Win32_PortResource";
+}
+
+// WMI's providers run natively, so this reads what a 32-bit program on 64-bit Windows 8 and
+// later may not read itself. No call may wait without limit: the connection gives up within 2
+// minutes (WBEM_FLAG_CONNECT_USE_MAX_WAIT, read by Vista and later), the query returns at once
+// (semisynchronous, forward only) and each row is waited for kWmiRowWaitMs at most.
+std::vector<IoRange> WmiIoRanges(const std::string& instanceId) {
+    std::vector<IoRange> ranges;
+    const Bstr space("ROOT\\CIMV2"), language("WQL"), query(WmiPortResourceQuery(instanceId));
+    ComRef<IWbemLocator> locator;
+    ComRef<IWbemServices> services;
+    ComRef<IEnumWbemClassObject> rows;
+    if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                reinterpret_cast<void**>(&locator.p))) ||
+        FAILED(locator->ConnectServer(space.b, nullptr, nullptr, nullptr,
+                                      WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr, nullptr,
+                                      &services.p)) ||
+        !Impersonate(services.p) ||
+        FAILED(services->ExecQuery(language.b, query.b,
+                                   WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                                   &rows.p)) ||
+        !Impersonate(rows.p))
+        return ranges;
+    for (;;) {
+        ComRef<IWbemClassObject> row;
+        ULONG count = 0;
+        if (rows->Next(kWmiRowWaitMs, 1, &row.p, &count) != WBEM_S_NO_ERROR || count != 1)
+            return ranges;
+        ranges.push_back(
+            {Uint64Property(row.p, L"StartingAddress"), Uint64Property(row.p, L"EndingAddress")});
+    }
+}
+
+namespace {
+
+// The device's instance ID (such as "PCI\VEN_1C00&DEV_3050&..."), which WMI names it by.
+std::string InstanceId(HDEVINFO devices, SP_DEVINFO_DATA& device) {
+    char id[MAX_DEVICE_ID_LEN + 1] = {};
+    return SetupDiGetDeviceInstanceIdA(devices, &device, id, sizeof id, nullptr) ? id : "";
+}
+
+// "LPTn" where the device is a parallel port; empty otherwise.
+std::string PortName(HDEVINFO devices, SP_DEVINFO_DATA& device) {
+    HKEY key =
+        SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+    if (key == INVALID_HANDLE_VALUE)
+        return {};
+    char name[16] = {};
+    DWORD size = sizeof name - 1, type = 0;
+    const bool named = RegQueryValueExA(key, "PortName", nullptr, &type,
+                                        reinterpret_cast<BYTE*>(name), &size) == ERROR_SUCCESS &&
+                       type == REG_SZ;
+    RegCloseKey(key);
+    return named && std::string(name).rfind("LPT", 0) == 0 ? name : "";
+}
+
+// The Ports class holds serial and parallel ports; a parallel one's "PortName" is LPTn. Nothing
+// when parallel ports are listed but the I/O range of none of them can be read.
+class SetupApiParallelPorts : public ParallelPorts {
+  public:
+    std::optional<std::vector<ParallelPort>> List() override {
+        HDEVINFO devices =
+            SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+        if (devices == INVALID_HANDLE_VALUE)
+            return std::nullopt;
+        std::vector<ParallelPort> ports;
+        bool listed = false;
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
+            const std::string name = PortName(devices, device);
+            if (name.empty())
+                continue;
+            listed = true;
+            auto base = StandardRegisters(IoRanges(device.DevInst));
+            if (!base)
+                base = StandardRegisters(WmiIoRanges(InstanceId(devices, device)));
+            if (base)
+                ports.push_back({name, *base});
+        }
+        SetupDiDestroyDeviceInfoList(devices);
+        if (listed && ports.empty())
+            return std::nullopt;
+        return ports;
+    }
+};
+
+int PortNumber(const std::string& name) {
+    return name.size() > 3 ? std::atoi(name.c_str() + 3) : 0;
+}
+
+// What the lister's thread and the port's readers share.
+struct Finding {
+    Lock lock;
+    Event stop{true};
+    std::optional<StatusRegister> chosen;
+};
+
+void Find(Finding& finding, ParallelPorts& ports, std::uint32_t retryMs) {
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    do {
+        const auto listed = ports.List();
+        Lock::Held held(finding.lock);
+        finding.chosen = ChooseStatusRegister(listed);
+        if (listed)
+            break;
+    } while (WaitForSingleObject(finding.stop.Handle(), retryMs) == WAIT_TIMEOUT);
+    if (SUCCEEDED(com))
+        CoUninitialize();
+}
+
+// Tells the lister's thread to stop when the last reader goes.
+struct StopFinding {
+    std::shared_ptr<Finding> finding;
+    ~StopFinding() { SetEvent(finding->stop.Handle()); }
+};
+
+} // namespace
+
+StatusRegister ChooseStatusRegister(const std::optional<std::vector<ParallelPort>>& ports) {
+    if (!ports)
+        return {kStatusPort, "Windows could not list the parallel ports"};
+    const ParallelPort* first = nullptr;
+    for (const ParallelPort& port : *ports) {
+        if (port.base == kStatusPort - 1)
+            return {kStatusPort, port.name + " at 0x378"};
+        if (!first || PortNumber(port.name) < PortNumber(first->name))
+            first = &port;
+    }
+    if (!first)
+        return {kStatusPort, "Windows lists no parallel port"};
+    return {static_cast<std::uint16_t>(first->base + 1), first->name + " at " + Hex(first->base)};
+}
+
+std::unique_ptr<ParallelPorts> MakeSystemParallelPorts() {
+    return std::make_unique<SetupApiParallelPorts>();
+}
+
+ChosenRegister FindPortInBackground(std::unique_ptr<ParallelPorts> ports, std::uint32_t retryMs) {
+    auto finding = std::make_shared<Finding>();
+    std::shared_ptr<ParallelPorts> lister(std::move(ports));
+    if (!StartThread([finding, lister, retryMs] { Find(*finding, *lister, retryMs); }))
+        finding->chosen = ChooseStatusRegister(std::nullopt);
+    const std::shared_ptr<StopFinding> stopper(new StopFinding{finding});
+    return [stopper] {
+        Lock::Held held(stopper->finding->lock);
+        return stopper->finding->chosen;
+    };
+}
+
+} // namespace larkmoor
