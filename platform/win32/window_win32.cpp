@@ -1,6 +1,4 @@
-#include "platform/win32/window_win32.h"
-
-#include <commctrl.h>
+#include "platform/win32/control_win32.h"
 
 #include <algorithm>
 #include <climits>
@@ -9,58 +7,8 @@ namespace larkmoor {
 
 namespace {
 
-constexpr int kIconId = 1; // the program icon in the module's resources
 constexpr unsigned kFirstControlId = 100;
 constexpr unsigned kFirstMenuId = 1000;
-
-// The text of a native window; empty when there is none.
-std::string WindowText(HWND hwnd) {
-    if (!hwnd)
-        return {};
-    std::string text(GetWindowTextLengthA(hwnd) + 1, '\0');
-    text.resize(GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size())));
-    return text;
-}
-
-int ScreenDpi(HWND hwnd) {
-    HDC dc = GetDC(hwnd);
-    const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
-    ReleaseDC(hwnd, dc);
-    return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
-}
-
-// GetDpiForWindow is looked up at run time so that the program still loads where it is missing
-// (before Windows 10); there the screen's DPI serves.
-int WindowDpi(HWND hwnd) {
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
-    if (getDpiForWindow) {
-        if (const UINT dpi = getDpiForWindow(hwnd))
-            return static_cast<int>(dpi);
-    }
-    return ScreenDpi(hwnd);
-}
-
-// The system's message font, scaled from the system DPI to `dpi`.
-HFONT MessageFont(int dpi) {
-    NONCLIENTMETRICSA metrics{};
-    metrics.cbSize = sizeof metrics;
-    if (!SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
-        return nullptr;
-    LOGFONTA& font = metrics.lfMessageFont;
-    font.lfHeight = MulDiv(font.lfHeight, dpi, ScreenDpi(nullptr));
-    return CreateFontIndirectA(&font);
-}
-
-COLORREF Resolve(ui::Colour colour, int systemColour) {
-    return colour == ui::kSystemColour ? GetSysColor(systemColour) : colour;
-}
-
-// A brush of a declared colour; null for the system's colour, whose brush the system keeps.
-HBRUSH MakeBrush(ui::Colour colour) {
-    return colour == ui::kSystemColour ? nullptr : CreateSolidBrush(colour);
-}
 
 DWORD FrameStyle(ui::Frame frame) {
     constexpr DWORD fixed = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
@@ -88,13 +36,6 @@ HMENU BuildMenu(std::span<const ui::MenuDecl> items, HMENU menu,
     return menu;
 }
 
-// The program icon at its normal size for `dpi` (32 pixels at 96 dpi).
-HICON ProgramIcon(HINSTANCE instance, int dpi) {
-    const int size = MulDiv(32, dpi, USER_DEFAULT_SCREEN_DPI);
-    return static_cast<HICON>(
-        LoadImageA(instance, MAKEINTRESOURCEA(kIconId), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
-}
-
 // A dialog opens in the middle of the screen's work area, as dialog boxes do.
 void CentreOnWorkArea(HWND hwnd) {
     RECT work{}, frame{};
@@ -111,148 +52,6 @@ int TabKey(const ui::ControlDecl& decl) {
 }
 
 } // namespace
-
-class Win32Control : public ui::Control {
-  public:
-    explicit Win32Control(const ui::ControlDecl& decl) : decl_(decl) {}
-    ~Win32Control() override { Release(); }
-
-    // An unchanged text is not set again: the time label is written on every tick and would
-    // be repainted each time.
-    void SetText(std::string_view text) override {
-        if (hwnd_ && Text() != text)
-            SetWindowTextA(hwnd_, std::string(text).c_str());
-    }
-    std::string Text() const override { return WindowText(hwnd_); }
-    void SetVisible(bool visible) override {
-        if (hwnd_)
-            ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
-    }
-    bool Visible() const override {
-        return hwnd_ && (GetWindowLongA(hwnd_, GWL_STYLE) & WS_VISIBLE);
-    }
-    // The tip window is made on first use and goes with the form, which owns it. The text last
-    // given is kept here, so that the watcher's tooltip on every tick costs no message.
-    void SetToolTip(std::string_view text) override {
-        if (!hwnd_ || (tip_ && toolTip_ == text))
-            return;
-        toolTip_ = text;
-        TTTOOLINFOA tool = ToolInfo(toolTip_.data());
-        if (!tip_) {
-            tip_ = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0,
-                                   0, GetParent(hwnd_), nullptr, nullptr, nullptr);
-            ScaleTipWidth();
-            SendMessageA(tip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
-        } else {
-            SendMessageA(tip_, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
-        }
-    }
-    std::string ToolTip() const override {
-        if (!tip_)
-            return {};
-        char text[1024] = "";
-        TTTOOLINFOA tool = ToolInfo(text);
-        SendMessageA(tip_, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&tool));
-        return text;
-    }
-
-    const ui::ControlDecl& Decl() const { return decl_; }
-    HWND Handle() const { return hwnd_; }
-    bool IsButton() const { return decl_.kind == ui::ControlKind::Button; }
-
-    void Create(HWND parent, unsigned id, HINSTANCE instance) {
-        hwnd_ = CreateWindowExA(
-            0, IsButton() ? "BUTTON" : "STATIC", std::string(decl_.text).c_str(), Style(), 0, 0, 0,
-            0, parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), instance, nullptr);
-        brush_ = MakeBrush(decl_.backColour);
-    }
-
-    // Puts the control at its place for `dpi`, in `font`; a picture takes the icon of that size.
-    void Place(int dpi, HFONT font, HINSTANCE instance) {
-        if (!hwnd_)
-            return;
-        dpi_ = dpi;
-        ScaleTipWidth();
-        const auto px = [dpi](int twips) { return ui::TwipsToPixels(twips, dpi); };
-        SetWindowPos(hwnd_, nullptr, px(decl_.left), px(decl_.top), px(decl_.width),
-                     px(decl_.height), SWP_NOZORDER | SWP_NOACTIVATE);
-        SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-        if (decl_.kind == ui::ControlKind::Picture)
-            SetIcon(ProgramIcon(instance, dpi));
-    }
-
-    // Sets up `dc` for painting a label or picture; returns its background brush.
-    HBRUSH Colours(HDC dc) const {
-        SetTextColor(dc, Resolve(decl_.foreColour, COLOR_BTNTEXT));
-        SetBkColor(dc, Resolve(decl_.backColour, COLOR_BTNFACE));
-        return brush_ ? brush_ : GetSysColorBrush(COLOR_BTNFACE);
-    }
-
-    // Forgets the native control, gone with its window, and frees what it was drawn with.
-    void Release() {
-        hwnd_ = nullptr;
-        tip_ = nullptr; // owned by the window, and gone with it
-        toolTip_.clear();
-        if (brush_)
-            DeleteObject(brush_);
-        if (icon_)
-            DestroyIcon(icon_);
-        brush_ = nullptr;
-        icon_ = nullptr;
-    }
-
-  private:
-    // A maximum width lets "\n" break the tip's lines: 480 pixels at 96 dpi, scaled to the DPI.
-    void ScaleTipWidth() {
-        if (tip_)
-            SendMessageA(tip_, TTM_SETMAXTIPWIDTH, 0, MulDiv(480, dpi_, USER_DEFAULT_SCREEN_DPI));
-    }
-
-    // The control as a tool of its tip window. The size is that of the oldest common controls,
-    // which every version accepts.
-    TTTOOLINFOA ToolInfo(char* text) const {
-        TTTOOLINFOA tool{};
-        tool.cbSize = TTTOOLINFOA_V2_SIZE;
-        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-        tool.hwnd = GetParent(hwnd_);
-        tool.uId = reinterpret_cast<UINT_PTR>(hwnd_);
-        tool.lpszText = text;
-        return tool;
-    }
-
-    DWORD Style() const {
-        const DWORD common = WS_CHILD | (decl_.visible ? WS_VISIBLE : 0);
-        switch (decl_.kind) {
-        case ui::ControlKind::Label:
-            // SS_NOTIFY lets the pointer reach the label, and so its tip.
-            return common | SS_NOPREFIX | SS_NOTIFY |
-                   (decl_.wordWrap ? SS_LEFT : SS_LEFTNOWORDWRAP);
-        case ui::ControlKind::Button:
-            return common | WS_TABSTOP |
-                   (decl_.roles & ui::kDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
-        case ui::ControlKind::Picture:
-            return common | SS_ICON | SS_CENTERIMAGE; // keeps its declared size
-        }
-        return common;
-    }
-
-    void SetIcon(HICON icon) {
-        SendMessageA(hwnd_, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
-        if (icon_)
-            DestroyIcon(icon_);
-        icon_ = icon;
-    }
-
-    ui::ControlDecl decl_;
-    HWND hwnd_ = nullptr;
-    HWND tip_ = nullptr;
-    std::string toolTip_; // the tip's text, which tool infos point to
-    int dpi_ = USER_DEFAULT_SCREEN_DPI;
-    HBRUSH brush_ = nullptr;
-    HICON icon_ = nullptr;
-};
-
-// --- Win32Window ---
 
 Win32Window::Win32Window(Win32WindowSystem& system, const ui::FormDecl& form,
                          ui::FormEvents& events)
@@ -513,104 +312,6 @@ std::string_view Win32Window::ButtonWithRole(ui::Role role) const {
 
 HBRUSH Win32Window::Background() const {
     return background_ ? background_ : GetSysColorBrush(COLOR_BTNFACE);
-}
-
-// --- Win32WindowSystem ---
-
-Win32WindowSystem::Win32WindowSystem(HINSTANCE instance) : instance_(instance) {
-    const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&controls);
-
-    WNDCLASSEXA windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = Win32Window::Proc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kIconId));
-    windowClass.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(kIconId),
-                                                        IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                        GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.lpszClassName = kWin32FormClass;
-    RegisterClassExA(&windowClass); // fails harmlessly when an earlier instance registered it
-}
-
-Win32WindowSystem::~Win32WindowSystem() {
-    for (Win32Window* window : windows_) {
-        window->DestroyQuietly();
-        window->system_ = nullptr;
-    }
-}
-
-std::unique_ptr<ui::Window> Win32WindowSystem::Create(const ui::FormDecl& form,
-                                                      ui::FormEvents& events) {
-    auto window = std::make_unique<Win32Window>(*this, form, events);
-    if (!ended_)
-        window->Open(instance_);
-    return window;
-}
-
-void Win32WindowSystem::ShowMessage(ui::Window* owner, std::string_view text,
-                                    std::string_view caption) {
-    if (ended_)
-        return;
-    auto* window = dynamic_cast<Win32Window*>(owner);
-    ++modalLoops_;
-    MessageBoxA(window ? window->Handle() : nullptr, std::string(text).c_str(),
-                std::string(caption).c_str(), MB_OK);
-    --modalLoops_;
-    if (ended_) {
-        // The box was ended by End's WM_QUIT, which it has posted again: take it back.
-        MSG quit;
-        PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-    }
-}
-
-int Win32WindowSystem::Run() {
-    MSG message{};
-    while (!ended_ && AnyOpen()) {
-        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
-        if (got == 0)
-            return static_cast<int>(message.wParam);
-        if (got < 0)
-            break;
-        Dispatch(message);
-    }
-    return 0;
-}
-
-void Win32WindowSystem::End() {
-    if (ended_)
-        return;
-    ended_ = true; // from here on no event reaches a form
-    for (Win32Window* window : windows_)
-        window->Close();
-    if (modalLoops_ > 0)
-        PostQuitMessage(0); // ends a message box's own loop
-}
-
-bool Win32WindowSystem::AnyOpen() const {
-    return std::any_of(windows_.begin(), windows_.end(), [](auto* w) { return w->IsOpen(); });
-}
-
-Win32Window* Win32WindowSystem::WindowOf(HWND hwnd) const {
-    for (Win32Window* window : windows_) {
-        if (window->Handle() == hwnd)
-            return window;
-    }
-    return nullptr;
-}
-
-// Tab, access keys, Enter and Escape work as in a dialog box in the active window.
-void Win32WindowSystem::Dispatch(MSG& message) {
-    HWND active = GetActiveWindow();
-    if (active && WindowOf(active) && IsDialogMessageA(active, &message))
-        return;
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-}
-
-void Win32WindowSystem::Forget(Win32Window* window) {
-    windows_.erase(std::remove(windows_.begin(), windows_.end(), window), windows_.end());
 }
 
 } // namespace larkmoor
