@@ -10,12 +10,17 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <linux/capability.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -128,29 +133,100 @@ bool DropTimeCapability() {
            prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_IS_SET, CAP_SYS_TIME, 0, 0) == 0;
 }
 
-TEST(LinuxClock, TheHelperRefusesEachOutcomeIsShownReadingsFollowTheZoneRtcAsAdjtimeSays) {
-    TempDir dir;
-    const int said = open(dir.Put("said", "").c_str(), O_WRONLY | O_CLOEXEC);
+// No test may set this machine's clock: this process, and every program it starts, loses
+// CAP_SYS_TIME before any test runs, or the tests do not run at all.
+struct WithoutTimeCapability : ::testing::Environment {
+    void SetUp() override {
+        if (!DropTimeCapability())
+            std::abort();
+    }
+};
+const auto* const kWithoutTimeCapability =
+    ::testing::AddGlobalTestEnvironment(new WithoutTimeCapability);
+
+// Starts `argv` (the clock helper, or a program that runs it) with its output to `out`, once
+// `prepare` has succeeded in the child, in a zone given by TZ that the helper must ignore.
+pid_t Start(int out, std::vector<const char*> argv, const std::function<bool()>& prepare) {
     const pid_t child = fork();
     if (child == 0) {
-        if (!DropTimeCapability() || dup2(said, STDOUT_FILENO) != STDOUT_FILENO)
-            _exit(100); // never run a helper that could set the clock
-        char* argv[] = {const_cast<char*>(CLOCK_HELPER), nullptr};
+        if (!prepare() || dup2(out, STDOUT_FILENO) != STDOUT_FILENO)
+            _exit(100);
+        argv.push_back(nullptr);
         char* envp[] = {const_cast<char*>("TZ=XXX-5:17"), nullptr}; // an offset no zone has
-        execve(CLOCK_HELPER, argv, envp);
+        execvpe(argv[0], const_cast<char**>(argv.data()), envp);
         _exit(101);
     }
-    close(said);
+    return child;
+}
+int ExitStatus(pid_t child) {
     int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(WEXITSTATUS(status), EPERM); // the status that "exit 1" below stands for
-    // It aims at hh:54:30 of the hour in the system's zone, whatever TZ it was given.
-    unsetenv("TZ"), tzset();
-    std::string text;
-    std::time_t target = 0;
-    ASSERT_TRUE(std::ifstream(dir.path / "said") >> text >> target);
-    EXPECT_EQ(TimeText(LocalReading({target, 0})), text.substr(0, 2) + ":54:30");
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+// In a mount namespace of its own, the system's zone becomes Asia/Kolkata (UTC+05:30).
+bool InKolkata() {
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount("/usr/share/zoneinfo/Asia/Kolkata", kSystemZone, nullptr, MS_BIND, nullptr) == 0;
+}
 
+TEST(ClockHelper, SetsFromAFreshReadingBeforeItSaysAnythingAndOnlyInTheSystemsZone) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: a mount namespace";
+    TempDir dir;
+    // Its data limited (soft, hard; 240 KiB starve glibc's loading of the zone file): the
+    // status, and whether it aimed at hh:54:30 in Kolkata.
+    const rlim_t none = RLIM_INFINITY, low = 240 * 1024;
+    for (const auto& [soft, hard, status] : std::initializer_list<std::tuple<rlim_t, rlim_t, int>>{
+             {none, none, EPERM}, {low, none, EPERM}, {low, low, kZoneNotLoaded}}) {
+#ifdef __SANITIZE_ADDRESS__
+        if (soft != none)
+            continue; // a helper built with AddressSanitizer cannot start in 240 KiB
+#endif
+        const int out = open(dir.Put("said", "").c_str(), O_WRONLY | O_CLOEXEC);
+        const pid_t child = Start(out, {CLOCK_HELPER}, [soft, hard] {
+            const rlimit limit{soft, hard};
+            return InKolkata() && setrlimit(RLIMIT_DATA, &limit) == 0;
+        });
+        close(out);
+        EXPECT_EQ(ExitStatus(child), status) << soft << " " << hard;
+        std::string text;
+        std::time_t at = 0;
+        if (status == EPERM) {
+            EXPECT_TRUE(std::ifstream(dir.path / "said") >> text >> at);
+            const std::time_t there = at + 19800; // the time as Kolkata's clocks show it
+            EXPECT_EQ(text, TimeText({0, static_cast<int>(there / 3600 % 24), 54, 30}));
+            EXPECT_EQ(there % 3600, 54 * 60 + 30);
+        }
+    }
+
+    // Its output blocked (a full pipe), it has already tried its set: nothing it reads before
+    // the block can be set after it.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK), 0);
+    while (write(pipeEnds[1], "x", 1) == 1) {
+    }
+    fcntl(pipeEnds[1], F_SETFL, 0);
+    const std::string trace = (dir.path / "trace").string();
+    const pid_t child =
+        Start(pipeEnds[1],
+              {"strace", "-o", trace.c_str(), "-e", "trace=clock_settime,write", CLOCK_HELPER},
+              [] { return true; });
+    close(pipeEnds[1]);
+    std::string calls;
+    for (int i = 0; i < 400 && calls.find("clock_settime") == std::string::npos; ++i) {
+        usleep(5000);
+        std::getline(std::ifstream(trace), calls, '\0');
+    }
+    EXPECT_NE(calls.find("clock_settime(CLOCK_REALTIME"), std::string::npos) << calls;
+    char drain[65536];
+    while (read(pipeEnds[0], drain, sizeof drain) > 0) {
+    }
+    EXPECT_EQ(ExitStatus(child), EPERM);
+    close(pipeEnds[0]);
+}
+
+TEST(ClockHelper, ItsOutcomeIsShownAndItsHardwareClockFollowsAdjtimeAndSummerTime) {
+    TempDir dir;
     // A helper's script (nothing: no helper there; empty: not executable), its result and note.
     for (const auto& [script, ok, note] :
          std::initializer_list<std::tuple<const char*, bool, const char*>>{
@@ -158,7 +234,7 @@ TEST(LinuxClock, TheHelperRefusesEachOutcomeIsShownReadingsFollowTheZoneRtcAsAdj
              {"exit 0", true, ""},
              {"exit 1", false, "lacks cap_sys_time"},
              {"exit 5", false, "could not set the clock: Input/output error (errno 5)"},
-             {"exit 141", true, "/dev/rtc0 was not written: Permission denied"},
+             {"exit 126", false, "could not load the system's time zone /etc/localtime"},
              {"kill -9 $$", false, "signal 9"},
              {"exec /bin/sleep 10", false, "did not finish within 2000 ms"},
              {"", false, "add this user to the group larkmoor"}}) {
@@ -168,8 +244,35 @@ TEST(LinuxClock, TheHelperRefusesEachOutcomeIsShownReadingsFollowTheZoneRtcAsAdj
         EXPECT_EQ(set.ok, ok) << note;
         EXPECT_NE(set.note.find(note), std::string::npos) << set.note;
     }
-    // A helper that read the clock in the next hour: the hour it set is the one shown.
-    dir.Put("helper", "#!/bin/sh\necho 15:54:30 1773183270\n", true);
+    // A helper with a capability this process's bounding set lacks: the kernel refuses to start it.
+    fs::copy_file("/bin/true", dir.path / "capable");
+    ASSERT_EQ(std::system(("setcap cap_sys_time+ep " + (dir.path / "capable").string()).c_str()),
+              0);
+    EXPECT_NE(MakeHelperClock(dir.path / "capable")
+                  ->SetTimeOfDay({}, "14:54:30")
+                  .note.find("bounding set lacks"),
+              std::string::npos);
+    // Started with SIGCHLD ignored, the program still waits for its helper; should the wait
+    // fail all the same, nothing counts as set.
+    dir.Put("helper", "#!/bin/sh\nexit 0\n", true);
+    std::signal(SIGCHLD, SIG_IGN);
+    const auto waiting = MakeHelperClock(dir.path / "helper");
+    EXPECT_TRUE(waiting->SetTimeOfDay({}, "14:54:30").ok);
+    std::signal(SIGCHLD, SIG_IGN);
+    const ClockSet unwaited = waiting->SetTimeOfDay({}, "14:54:30");
+    std::signal(SIGCHLD, SIG_DFL);
+    EXPECT_FALSE(unwaited.ok);
+    EXPECT_NE(unwaited.note.find("could not be waited for"), std::string::npos) << unwaited.note;
+    // Each outcome crosses the exit status: refused; set; set, but no hardware clock written.
+    for (const auto& [setError, rtcError] : {std::pair{EPERM, 0}, {0, 0}, {0, EBUSY}}) {
+        const HelperOutcome outcome = ReadHelperStatus(HelperStatus(setError, rtcError));
+        EXPECT_EQ(std::pair(outcome.set, outcome.error),
+                  std::pair(setError == 0, setError + rtcError));
+    }
+
+    // A helper that read the clock in the next hour and wrote no hardware clock: the hour it
+    // set is the one shown, and so is the hardware clock left unwritten.
+    dir.Put("helper", "#!/bin/sh\necho 15:54:30 1773183270\nexit 141\n", true);
     fakes::FakePort port; // read open, then closed
     fakes::FakeControl lblTime, lblPort;
     const auto clock = MakeHelperClock(dir.path / "helper");
@@ -177,22 +280,40 @@ TEST(LinuxClock, TheHelperRefusesEachOutcomeIsShownReadingsFollowTheZoneRtcAsAdj
     watcher.Timer1_Timer();
     port.status = 0;
     watcher.Timer1_Timer();
+    EXPECT_EQ(lblPort.text, "Time Set");
     EXPECT_NE(lblPort.toolTip.find(" to 15:54:30.\n"), std::string::npos) << lblPort.toolTip;
+    EXPECT_NE(lblPort.toolTip.find("/dev/rtc0 was not written: Permission denied"),
+              std::string::npos);
 
     // A change of zone without tzset(): a reading of the clock notices it by itself.
     setenv("TZ", "XXX-5:17", 1);
     const ClockReading r = MakeHelperClock("")->Now();
     EXPECT_EQ((r.utcNs / 1'000'000'000 + 5 * 3600 + 17 * 60) % 86400,
               r.hour * 3600 + r.minute * 60 + r.second);
-    // 2026-03-10 22:54:30 UTC, 04:11:30 the next day in that zone
-    const rtc_time utc = RtcTime(1773183270, false), local = RtcTime(1773183270, true);
-    EXPECT_EQ(std::tuple(utc.tm_year, utc.tm_mon, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                         local.tm_mday, local.tm_hour, local.tm_min),
-              std::tuple(126, 2, 10, 22, 54, 30, 11, 4, 11));
+    // Held an hour between its read at 22:10 and its set, the helper sets 22:54:30, sees the
+    // hour gone, and sets 23:54:30.
+    setenv("TZ", "UTC0", 1), tzset();
+    std::vector<time_t> sets;
+    const ClockMove move = SetToFiftyFourThirty(
+        {[&](clockid_t id) {
+             return timespec{id == CLOCK_BOOTTIME ? 3600 * !sets.empty() : 1773180600, 0};
+         },
+         [&](const timespec& ts) { return sets.push_back(ts.tv_sec), 0; }});
+    EXPECT_EQ(sets, (std::vector<time_t>{1773183270, 1773186870}));
+    EXPECT_EQ(std::pair(move.before.tv_sec, move.set.tv_sec), std::pair(1773180600l, 1773186870l));
+    // A hardware clock in local time keeps summer time: 01:30 UTC is 02:30 or 03:30 in Berlin.
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1), tzset();
+    EXPECT_EQ(std::pair(RtcTime(1767231000, true).tm_hour, RtcTime(1782869400, true).tm_hour),
+              std::pair(2, 3));
+    const rtc_time utc = RtcTime(1773183270, false); // 2026-03-10 22:54:30 UTC
+    EXPECT_EQ(std::tuple(utc.tm_year, utc.tm_mon, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec),
+              std::tuple(126, 2, 10, 22, 54, 30));
     EXPECT_TRUE(AdjtimeSaysLocal(dir.Put("adjtime", "0.0 0 0.0\n0\nLOCAL")));
     EXPECT_FALSE(AdjtimeSaysLocal(dir.Put("adjtime", "LOCAL\nLOCAL\nUTC\nLOCAL\n")));
-    // Never a real RTC: a plain file refuses the request.
-    EXPECT_EQ(WriteRtc(dir.Put("rtc", ""), utc), ENOTTY);
+    EXPECT_FALSE(AdjtimeSaysLocal(dir.path / "none"));
+    // Never a real RTC: a plain file refuses the request, a missing device is not written.
+    EXPECT_EQ(std::pair(WriteRtc(dir.Put("rtc", ""), utc), WriteRtc(dir.path / "none", utc)),
+              std::pair(ENOTTY, ENOENT));
 }
 
 TEST(LinuxPrograms, StartsTheFileItselfWithoutAShellAndReapsIt) {
