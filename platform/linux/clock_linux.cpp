@@ -98,9 +98,10 @@ ClockSet FromHelper(const std::string& helper, const HelperRun& run) {
     // The kernel refuses to start a program whose file capability it may not grant.
     if (run.spawnError == EPERM)
         return {false, name + " cannot be run (" + Errno(run.spawnError) +
-                           "): this session may not hold cap_sys_time, which its capability "
-                           "bounding set lacks (a container, or a service or login that drops "
-                           "it). Start Larkmoor from a desktop login that keeps it."};
+                           "): the capability bounding set of this session lacks cap_sys_time "
+                           "(a container, or a service or login that drops it), so the kernel "
+                           "refuses to start a program that holds it. Start Larkmoor from a "
+                           "login that keeps cap_sys_time."};
     if (run.spawnError != 0)
         return {false, name + " cannot be started: " + Errno(run.spawnError) + "."};
     if (!run.ended)
