@@ -66,7 +66,8 @@ fi
 
 cmake --build "$1" --target package >/dev/null
 deb=$(ls "$1"/larkmoor_*_*.deb)
-lintian --fail-on error "$deb" 2>/dev/null | grep '^E:' && fail "lintian reports errors"
+command -v lintian >/dev/null || fail "lintian is not installed"
+lintian "$deb" 2>/dev/null | grep "^E:" && fail "lintian reports errors"
 listing=$(dpkg-deb -c "$deb")
 has() { echo "$listing" | grep -Eq "$1" || fail "not in the package as expected: $1"; }
 has "^-rwxr-xr-x root/root .* \.$helper\$"
