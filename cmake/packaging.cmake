@@ -2,7 +2,7 @@
 set(CPACK_PACKAGE_NAME larkmoor)
 set(CPACK_PACKAGE_VENDOR "Larkmoor")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "Sets the PC clock to minute 54, second 30 at each closure of a parallel-port contact")
+    "sets the clock to minute 54, second 30 when a parallel-port contact closes")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 
 if(WIN32)
@@ -28,21 +28,41 @@ else()
                      DEPENDS ${PROJECT_SOURCE_DIR}/resources/make_icon.py)
   add_custom_target(larkmoor_png ALL DEPENDS ${icon})
   install(TARGETS larkmoor RUNTIME DESTINATION bin)
-  # The clock helper, outside PATH; its post-install script gives it the group larkmoor and
-  # cap_sys_time. The window program gets no capability.
-  install(TARGETS larkmoor-set-clock RUNTIME DESTINATION libexec/larkmoor
-          PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE)
+  # The clock helper, outside PATH. The post-install script gives its folder the group larkmoor
+  # and the helper its private group and cap_sys_time; the window program gets no capability.
+  install(TARGETS larkmoor-set-clock RUNTIME DESTINATION libexec/larkmoor)
   install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/60-larkmoor.rules DESTINATION lib/udev/rules.d)
   install(FILES ${PROJECT_SOURCE_DIR}/resources/larkmoor.desktop DESTINATION share/applications)
   install(FILES ${icon} DESTINATION share/icons/hicolor/32x32/apps)
+  set(changelog ${PROJECT_BINARY_DIR}/generated/changelog.gz)
+  add_custom_command(OUTPUT ${changelog}
+                     COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/cmake/debian/changelog > ${changelog}
+                     DEPENDS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog)
+  add_custom_target(larkmoor_changelog ALL DEPENDS ${changelog})
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${changelog}
+          DESTINATION share/doc/larkmoor)
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Larkmoor developers <larkmoor@localhost>")
+  # A placeholder in a domain reserved for examples: set the real address when building releases.
+  set(LARKMOOR_MAINTAINER "Larkmoor developers <larkmoor@example.org>"
+      CACHE STRING "The Debian package's maintainer")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${LARKMOOR_MAINTAINER})
+  set(CPACK_PACKAGE_DESCRIPTION "\
+A contact wired between pins 15 and 18 of the PC's first parallel port sets
+the clock to minute 54, second 30 of the current hour each time it closes, for
+broadcast stations that keep their PCs on the network's time. A small window
+shows the time of day and what the last closure did.
+.
+The clock is set by a small helper that alone holds cap_sys_time; members of
+the group larkmoor may run it, and it records each use in the system log.")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, passwd") # setcap, groupadd
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/postinst)
+  # setcap; groupadd and groupdel; the Qt platform plugins, without which the window cannot open.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, passwd, qt6-qpa-plugins")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/postinst
+                                         ${PROJECT_SOURCE_DIR}/cmake/debian/postrm)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_STRIP_FILES ON)
 endif()

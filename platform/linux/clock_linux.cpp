@@ -41,6 +41,7 @@ struct HelperRun {
     bool ended = false;
     int status = 0;
     std::string output{};
+    int waitError = 0; // the helper was started but could not be waited for
 };
 HelperRun RunHelper(const std::string& path) {
     int out[2];
@@ -62,7 +63,14 @@ HelperRun RunHelper(const std::string& path) {
     HelperRun run{0, true};
     using Steady = std::chrono::steady_clock;
     const auto deadline = Steady::now() + std::chrono::milliseconds(kHelperTimeoutMs);
-    while (waitpid(pid, &run.status, WNOHANG) == 0) {
+    for (;;) {
+        const pid_t ended = waitpid(pid, &run.status, WNOHANG);
+        if (ended == pid)
+            break;
+        if (ended < 0) {
+            run.waitError = errno;
+            break;
+        }
         if (Steady::now() > deadline) {
             kill(pid, SIGKILL);
             std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
@@ -84,21 +92,35 @@ ClockSet FromHelper(const std::string& helper, const HelperRun& run) {
     const std::string name = "The clock helper " + helper;
     if (run.spawnError == ENOENT)
         return {false, name + " is missing: reinstall the package."};
-    if (run.spawnError == EACCES || run.spawnError == EPERM)
+    if (run.spawnError == EACCES)
         return {false, name + " cannot be run (" + Errno(run.spawnError) +
                            "): add this user to the group larkmoor and log in again."};
+    // The kernel refuses to start a program whose file capability it may not grant.
+    if (run.spawnError == EPERM)
+        return {false, name + " cannot be run (" + Errno(run.spawnError) +
+                           "): the capability bounding set of this session lacks cap_sys_time "
+                           "(a container, or a service or login that drops it), so the kernel "
+                           "refuses to start a program that holds it. Start Larkmoor from a "
+                           "login that keeps cap_sys_time."};
     if (run.spawnError != 0)
         return {false, name + " cannot be started: " + Errno(run.spawnError) + "."};
     if (!run.ended)
         return {false, name + " did not finish within " + std::to_string(kHelperTimeoutMs) +
                            " ms and was stopped; the clock may have been set."};
+    if (run.waitError != 0)
+        return {false, name + " could not be waited for (" + Errno(run.waitError) +
+                           "): whether it set the clock is not known."};
     if (!WIFEXITED(run.status))
         return {false, name + " ended on signal " + std::to_string(WTERMSIG(run.status)) + "."};
 
+    if (WEXITSTATUS(run.status) == kZoneNotLoaded)
+        return {false, name + " set nothing: it could not load the system's time zone " +
+                           kSystemZone + ". Check the zone (timedatectl) and the limits " +
+                           "(ulimit -H) this program was started with."};
     const HelperOutcome outcome = ReadHelperStatus(WEXITSTATUS(run.status));
     if (!outcome.set && outcome.error == EPERM)
         return {false, name + " lacks cap_sys_time: reinstall the package (in a build tree, "
-                              "give it with setcap cap_sys_time+ep as root)."};
+                              "see the README)."};
     if (!outcome.set)
         return {false, name + " could not set the clock: " + Errno(outcome.error) + "."};
     // The helper reads the clock itself, so near the turn of an hour it may set another hour than
@@ -111,13 +133,17 @@ ClockSet FromHelper(const std::string& helper, const HelperRun& run) {
                        " was not written: " + Errno(outcome.error) +
                        "; the time set is lost at the next restart.";
     if (outcome.error == EACCES)
-        note += " Reinstall the package, whose rule lets the group larkmoor open it.";
+        note += " Reinstall the package, whose rule lets the clock helper alone open it.";
     return {true, note, setTo};
 }
 
 class HelperClock : public Clock {
   public:
-    explicit HelperClock(std::string helper) : helper_(std::move(helper)) {}
+    explicit HelperClock(std::string helper) : helper_(std::move(helper)) {
+        // The clock waits for its helper. Whoever started this program may have left SIGCHLD
+        // ignored, which the kernel takes as leave to reap children unasked: the wait would fail.
+        std::signal(SIGCHLD, SIG_DFL);
+    }
     ClockReading Now() override {
         tzset(); // localtime_r alone never notices a change of the system's zone
         timespec ts{};

@@ -10,12 +10,16 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <linux/capability.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -128,48 +132,101 @@ bool DropTimeCapability() {
            prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_IS_SET, CAP_SYS_TIME, 0, 0) == 0;
 }
 
-TEST(LinuxClock, TheHelperRefusesEachOutcomeIsShownReadingsFollowTheZoneRtcAsAdjtimeSays) {
-    TempDir dir;
-    const int said = open(dir.Put("said", "").c_str(), O_WRONLY | O_CLOEXEC);
-    const pid_t child = fork();
-    if (child == 0) {
-        if (!DropTimeCapability() || dup2(said, STDOUT_FILENO) != STDOUT_FILENO)
-            _exit(100); // never run a helper that could set the clock
-        char* argv[] = {const_cast<char*>(CLOCK_HELPER), nullptr};
-        char* envp[] = {const_cast<char*>("TZ=XXX-5:17"), nullptr}; // an offset no zone has
-        execve(CLOCK_HELPER, argv, envp);
-        _exit(101);
+// No test may set this machine's clock: this process, and every program it starts, loses
+// CAP_SYS_TIME before any test runs, or the tests do not run at all.
+struct WithoutTimeCapability : ::testing::Environment {
+    void SetUp() override {
+        if (!DropTimeCapability())
+            std::abort();
     }
-    close(said);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(WEXITSTATUS(status), EPERM); // the status that "exit 1" below stands for
-    // It aims at hh:54:30 of the hour in the system's zone, whatever TZ it was given.
-    unsetenv("TZ"), tzset();
-    std::string text;
-    std::time_t target = 0;
-    ASSERT_TRUE(std::ifstream(dir.path / "said") >> text >> target);
-    EXPECT_EQ(TimeText(LocalReading({target, 0})), text.substr(0, 2) + ":54:30");
+};
+const auto* const kWithoutTimeCapability =
+    ::testing::AddGlobalTestEnvironment(new WithoutTimeCapability);
 
-    // A helper's script (nothing: no helper there; empty: not executable), its result and note.
+bool Has(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(ClockHelper, SetsFromAFreshReadingBeforeItSaysAnythingAndOnlyInTheSystemsZone) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: a mount namespace";
+    TempDir dir;
+    const std::string said = dir.Put("said", ""), trace = dir.Put("trace", "");
+    // In a mount namespace where the system's zone is Asia/Kolkata (UTC+05:30), given a zone
+    // of its own in TZ and limits on its data (240 KiB starve glibc's loading of the zone
+    // file): its status, and hh:54:30 of Kolkata aimed at where it refuses to set.
+    for (const auto& [limit, status] :
+         {std::pair{"", EPERM}, {"ulimit -Sd 240;", EPERM}, {"ulimit -d 240;", kZoneNotLoaded}}) {
+#ifdef __SANITIZE_ADDRESS__
+        if (*limit)
+            continue; // a helper built with AddressSanitizer cannot start in 240 KiB
+#endif
+        const std::string command =
+            std::string("unshare -m sh -c 'mount --bind /usr/share/zoneinfo/Asia/Kolkata ") +
+            "/etc/localtime && " + limit + " TZ=XXX-5:17 exec " + CLOCK_HELPER + " >" + said + "'";
+        EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), status) << command;
+        std::string text;
+        std::time_t at = 0;
+        if (status != EPERM)
+            continue;
+        EXPECT_TRUE(std::ifstream(said) >> text >> at);
+        const std::time_t there = (at + 19800) % 86400; // the time of day in Kolkata
+        EXPECT_EQ(text, TimeText({0, static_cast<int>(there / 3600), 54, 30}));
+        EXPECT_EQ(there % 3600, 54 * 60 + 30);
+    }
+    // Its output blocked (a full pipe), it has tried its set already: nothing it reads before
+    // the block can be set after it.
+    const std::string blocked = "(head -c 65536 /dev/zero; exec strace -o " + trace + " " +
+                                CLOCK_HELPER + ") | (sleep 1; grep -q 'clock_settime(CLOCK_' " +
+                                trace + "; found=$?; cat >/dev/null; exit $found)";
+    EXPECT_EQ(std::system(blocked.c_str()), 0) << blocked;
+}
+
+TEST(ClockHelper, ItsOutcomeIsShownAndItsHardwareClockFollowsAdjtimeAndSummerTime) {
+    TempDir dir;
+    // A helper's script (nothing: no helper there; empty: not executable; "capable": one with a
+    // capability this process's bounding set lacks), its result and note.
+    const std::string capable = dir.Put("capable", "");
+    fs::copy_file("/bin/true", capable, fs::copy_options::overwrite_existing);
+    ASSERT_EQ(std::system(("setcap cap_sys_time+ep " + capable).c_str()), 0);
     for (const auto& [script, ok, note] :
          std::initializer_list<std::tuple<const char*, bool, const char*>>{
              {nullptr, false, "is missing"},
              {"exit 0", true, ""},
              {"exit 1", false, "lacks cap_sys_time"},
              {"exit 5", false, "could not set the clock: Input/output error (errno 5)"},
-             {"exit 141", true, "/dev/rtc0 was not written: Permission denied"},
+             {"exit 126", false, "could not load the system's time zone /etc/localtime"},
              {"kill -9 $$", false, "signal 9"},
              {"exec /bin/sleep 10", false, "did not finish within 2000 ms"},
-             {"", false, "add this user to the group larkmoor"}}) {
-        if (script)
+             {"", false, "add this user to the group larkmoor"},
+             {"capable", false, "bounding set of this session lacks cap_sys_time"}}) {
+        const bool withCapability = script && std::string_view(script) == "capable";
+        if (script && !withCapability)
             dir.Put("helper", std::string("#!/bin/sh\n") + script + "\n", *script);
-        const ClockSet set = MakeHelperClock(dir.path / "helper")->SetTimeOfDay({}, "14:54:30");
+        const fs::path helper = withCapability ? fs::path(capable) : dir.path / "helper";
+        const ClockSet set = MakeHelperClock(helper)->SetTimeOfDay({}, "14:54:30");
         EXPECT_EQ(set.ok, ok) << note;
-        EXPECT_NE(set.note.find(note), std::string::npos) << set.note;
+        EXPECT_TRUE(Has(set.note, note)) << set.note;
     }
-    // A helper that read the clock in the next hour: the hour it set is the one shown.
-    dir.Put("helper", "#!/bin/sh\necho 15:54:30 1773183270\n", true);
+    // Started with SIGCHLD ignored, the program still waits for its helper; should the wait
+    // fail all the same, nothing counts as set.
+    dir.Put("helper", "#!/bin/sh\nexit 0\n", true);
+    std::signal(SIGCHLD, SIG_IGN);
+    const auto waiting = MakeHelperClock(dir.path / "helper");
+    EXPECT_TRUE(waiting->SetTimeOfDay({}, "14:54:30").ok);
+    std::signal(SIGCHLD, SIG_IGN);
+    const ClockSet unwaited = waiting->SetTimeOfDay({}, "14:54:30");
+    std::signal(SIGCHLD, SIG_DFL);
+    EXPECT_TRUE(!unwaited.ok && Has(unwaited.note, "could not be waited for")) << unwaited.note;
+    // Each outcome crosses the exit status: refused; set; set, but no hardware clock written.
+    for (const auto& [setError, rtcError] : {std::pair{EPERM, 0}, {0, 0}, {0, EBUSY}}) {
+        const HelperOutcome out = ReadHelperStatus(HelperStatus(setError, rtcError));
+        EXPECT_EQ(std::pair(out.set, out.error), std::pair(setError == 0, setError + rtcError));
+    }
+
+    // A helper that read the clock in the next hour and wrote no hardware clock: the hour it
+    // set is the one shown, and so is the hardware clock left unwritten.
+    dir.Put("helper", "#!/bin/sh\necho 15:54:30 1773183270\nexit 141\n", true);
     fakes::FakePort port; // read open, then closed
     fakes::FakeControl lblTime, lblPort;
     const auto clock = MakeHelperClock(dir.path / "helper");
@@ -177,22 +234,39 @@ TEST(LinuxClock, TheHelperRefusesEachOutcomeIsShownReadingsFollowTheZoneRtcAsAdj
     watcher.Timer1_Timer();
     port.status = 0;
     watcher.Timer1_Timer();
-    EXPECT_NE(lblPort.toolTip.find(" to 15:54:30.\n"), std::string::npos) << lblPort.toolTip;
+    EXPECT_EQ(lblPort.text, "Time Set");
+    EXPECT_TRUE(Has(lblPort.toolTip, " to 15:54:30.\nThe hardware clock /dev/rtc0 was not written"))
+        << lblPort.toolTip;
 
     // A change of zone without tzset(): a reading of the clock notices it by itself.
     setenv("TZ", "XXX-5:17", 1);
     const ClockReading r = MakeHelperClock("")->Now();
     EXPECT_EQ((r.utcNs / 1'000'000'000 + 5 * 3600 + 17 * 60) % 86400,
               r.hour * 3600 + r.minute * 60 + r.second);
-    // 2026-03-10 22:54:30 UTC, 04:11:30 the next day in that zone
-    const rtc_time utc = RtcTime(1773183270, false), local = RtcTime(1773183270, true);
-    EXPECT_EQ(std::tuple(utc.tm_year, utc.tm_mon, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                         local.tm_mday, local.tm_hour, local.tm_min),
-              std::tuple(126, 2, 10, 22, 54, 30, 11, 4, 11));
+    // Held an hour between its read at 22:10 UTC and its set, the helper sets 22:54:30, sees
+    // the hour gone, and sets 23:54:30.
+    setenv("TZ", "UTC0", 1), tzset();
+    std::vector<time_t> sets;
+    const ClockMove move = SetToFiftyFourThirty(
+        {[&](clockid_t id) {
+             return timespec{id == CLOCK_BOOTTIME ? 3600 * !sets.empty() : 1773180600, 0};
+         },
+         [&](const timespec& ts) { return sets.push_back(ts.tv_sec), 0; }});
+    EXPECT_EQ(sets, (std::vector<time_t>{1773183270, 1773186870}));
+    EXPECT_EQ(std::pair(move.before.tv_sec, move.set.tv_sec), std::pair(1773180600l, 1773186870l));
+    // A hardware clock in local time keeps summer time: 01:30 UTC is 02:30 or 03:30 in Berlin.
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1), tzset();
+    EXPECT_EQ(std::pair(RtcTime(1767231000, true).tm_hour, RtcTime(1782869400, true).tm_hour),
+              std::pair(2, 3));
+    const rtc_time utc = RtcTime(1773183270, false); // 2026-03-10 22:54:30 UTC
+    EXPECT_EQ(std::tuple(utc.tm_year, utc.tm_mon, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec),
+              std::tuple(126, 2, 10, 22, 54, 30));
     EXPECT_TRUE(AdjtimeSaysLocal(dir.Put("adjtime", "0.0 0 0.0\n0\nLOCAL")));
-    EXPECT_FALSE(AdjtimeSaysLocal(dir.Put("adjtime", "LOCAL\nLOCAL\nUTC\nLOCAL\n")));
-    // Never a real RTC: a plain file refuses the request.
-    EXPECT_EQ(WriteRtc(dir.Put("rtc", ""), utc), ENOTTY);
+    EXPECT_FALSE(AdjtimeSaysLocal(dir.Put("adjtime", "LOCAL\nLOCAL\nUTC\nLOCAL\n")) ||
+                 AdjtimeSaysLocal(dir.path / "none"));
+    // Never a real RTC: a plain file refuses the request, a missing device is not written.
+    EXPECT_EQ(std::pair(WriteRtc(dir.Put("rtc", ""), utc), WriteRtc(dir.path / "none", utc)),
+              std::pair(ENOTTY, ENOENT));
 }
 
 TEST(LinuxPrograms, StartsTheFileItselfWithoutAShellAndReapsIt) {

@@ -1,33 +1,84 @@
 #!/bin/sh
-# The Debian package: its layout and modes, and, as root, what its post-install script leaves on
-# an install and on a reinstall; the package is purged again at the end.
+# The Debian package: no lintian errors, its layout and dependencies; and, as root, what its
+# maintainer scripts do over an install, a reinstall, an administrator's statoverride, a
+# removal and a purge. Installing happens in a throw-away root, never on this machine: a chroot
+# into an overlay of / in a mount namespace of this test's own, whose mounts go when it ends,
+# however it ends.
 # Usage: package_test.sh <build folder>
 set -eu
 fail() { echo "FAIL: $*"; exit 1; }
-helper=/usr/libexec/larkmoor/larkmoor-set-clock
+folder=/usr/libexec/larkmoor
+helper=$folder/larkmoor-set-clock
+
+if [ "${1-}" = --inside ]; then
+    # In the mount namespace: $2 is a scratch folder, $3 the package.
+    mount -t tmpfs larkmoor-test "$2"
+    mkdir "$2/upper" "$2/work" "$2/root"
+    mount -t overlay overlay -o "lowerdir=/,upperdir=$2/upper,workdir=$2/work" "$2/root"
+    # No udev, and devices of its own: nothing of this machine's.
+    mount -t tmpfs larkmoor-test "$2/root/run"
+    mount -t tmpfs larkmoor-test "$2/root/dev"
+    mknod "$2/root/dev/null" c 1 3
+    chmod 0666 "$2/root/dev/null"
+    cp "$3" "$2/root/tmp/larkmoor.deb"
+    cd "$2/root"
+    inroot() { chroot . "$@"; }
+    modes() { inroot stat -c '%a %U %G' "$@" | tr '\n' ' '; }
+    # Who may start the helper, tried without cap_sys_time in the bounding set, so that it can
+    # never set the clock: the folder refuses a user outside the group larkmoor (Permission
+    # denied); the kernel refuses a member the capability (Operation not permitted). A shell
+    # starts it, as setpriv itself would start it still privileged.
+    run_as() { # nobody, in the groups given
+        inroot setpriv --reuid=65534 --regid=65534 --groups="$1" --bounding-set=-sys_time \
+            --inh-caps=-all sh -c 'exec "$0"' "$helper" 2>&1 || true
+    }
+    expect() { [ "$1" = "$2" ] || fail "$3: '$1', expected '$2'"; }
+
+    inroot dpkg -i /tmp/larkmoor.deb >/dev/null || fail "dpkg -i"
+    inroot dpkg -i /tmp/larkmoor.deb >/dev/null || fail "dpkg -i again" # a fresh helper: no capability
+    expect "$(modes $folder $helper)" "750 root larkmoor 2755 root _larkmoor-rtc " "installed"
+    expect "$(inroot getcap $helper)" "$helper cap_sys_time=ep" "helper's capability"
+    expect "$(inroot getcap /usr/bin/larkmoor)" "" "window program's capability"
+    case $(run_as 65534) in *"Permission denied"*) ;; *) fail "a user outside the group: $(run_as 65534)" ;; esac
+    case $(run_as "$(inroot getent group larkmoor | cut -d: -f3)") in
+        *"Operation not permitted"*) ;; *) fail "a member of the group" ;; esac
+
+    # An administrator's statoverride stays, and the helper still gets its capability.
+    inroot dpkg-statoverride --remove $helper 2>/dev/null || fail "no statoverride for the helper"
+    inroot dpkg-statoverride --update --add root root 0700 $helper
+    inroot dpkg -i /tmp/larkmoor.deb >/dev/null || fail "dpkg -i with a statoverride"
+    expect "$(modes $helper)$(inroot getcap $helper)" "700 root root $helper cap_sys_time=ep" \
+        "under the administrator's statoverride"
+
+    # The hardware clock as the udev rule leaves it goes back to root alone on removal.
+    inroot mknod /dev/rtc0 c 252 0
+    inroot chgrp _larkmoor-rtc /dev/rtc0
+    inroot chmod 0640 /dev/rtc0
+    inroot dpkg -r larkmoor >/dev/null || fail "dpkg -r"
+    expect "$(modes /dev/rtc0)" "600 root root " "the hardware clock after removal"
+    inroot dpkg --purge larkmoor >/dev/null || fail "dpkg --purge"
+    expect "$(inroot dpkg-statoverride --list | grep -c larkmoor)" 0 "statoverrides after purge"
+    expect "$(inroot getent group larkmoor _larkmoor-rtc | wc -l)" 0 "groups after purge"
+    [ ! -e "./$folder" ] || fail "$folder is left after purge"
+    echo "install, reinstall, statoverride, removal and purge in a throw-away root: as expected"
+    exit 0
+fi
 
 cmake --build "$1" --target package >/dev/null
 deb=$(ls "$1"/larkmoor_*_*.deb)
+command -v lintian >/dev/null || fail "lintian is not installed"
+lintian "$deb" 2>/dev/null | grep "^E:" && fail "lintian reports errors"
 listing=$(dpkg-deb -c "$deb")
 has() { echo "$listing" | grep -Eq "$1" || fail "not in the package as expected: $1"; }
-has "^-rwxr-x--- root/root .* \.$helper\$"
+has "^-rwxr-xr-x root/root .* \.$helper\$"
 has '^-rwxr-xr-x root/root .* \./usr/bin/larkmoor$'
 has '^-rw-r--r-- root/root .* \./usr/lib/udev/rules\.d/60-larkmoor\.rules$'
 [ "$(echo "$listing" | grep -c 'larkmoor-set-clock$')" = 1 ] || fail "a second helper, on PATH?"
-dpkg-deb -f "$deb" Depends | grep -q 'libcap2-bin' || fail "no dependency on libcap2-bin"
+for package in libcap2-bin passwd qt6-qpa-plugins; do
+    dpkg-deb -f "$deb" Depends | grep -q "$package" || fail "no dependency on $package"
+done
 
 [ "$(id -u)" = 0 ] || { echo "not root: installing the package is not tried"; exit 0; }
-exec 9>/var/lock/larkmoor-package-test # one install at a time on this machine
-flock 9
-if dpkg -s larkmoor >/dev/null 2>&1; then echo "larkmoor is installed here: not touched"; exit 0; fi
-trap 'dpkg --purge larkmoor >/dev/null 2>&1 || true' EXIT
-installed() {
-    [ "$(stat -c '%a %U %G' $helper)" = "750 root larkmoor" ] || fail "$(stat -c '%a %U %G' $helper)"
-    getcap $helper | grep -q ' cap_sys_time=ep$' || fail "helper: $(getcap $helper)"
-    [ -z "$(getcap /usr/bin/larkmoor)" ] || fail "window program: $(getcap /usr/bin/larkmoor)"
-}
-dpkg -i "$deb" >/dev/null || fail "dpkg -i"
-installed
-dpkg -i "$deb" >/dev/null || fail "dpkg -i again" # unpacks a fresh helper: no group, no capability
-installed
-echo "layout, modes and post-install script: as expected"
+scratch=$(mktemp -d)
+trap 'rmdir "$scratch"' EXIT
+unshare --mount --propagation private sh "$0" --inside "$scratch" "$(realpath "$deb")"
