@@ -1,0 +1,178 @@
+#include "platform/win32/port_win32.h"
+
+#include "platform/win32/clock_win32.h" // SystemMessage
+
+#include <windows.h>
+
+namespace larkmoor {
+
+namespace {
+
+struct PortLibrary {
+    const char* file;
+    const char* routine; // takes the port address, returns its byte in the low bits
+};
+constexpr PortLibrary kLibraries[] = {{"ntport.dll", "Inp"}, {"inpout32.dll", "Inp32"}};
+
+// Calls a library routine with one argument and returns eax. The port libraries document their
+// routines as stdcall, but a cdecl one leaves its argument on the stack: the stack pointer is
+// kept in esi, which both conventions preserve, and put back after the call, so either is safe.
+// A routine without arguments ignores the extra one. x86-64 (the tests' build where the kernel
+// runs no 32-bit programs) has one convention, with the argument in a register.
+int CallEitherConvention(FARPROC routine, int argument) {
+#ifdef __i386__
+    int result;
+    asm volatile("movl %%esp, %%esi\n\t"
+                 "pushl %2\n\t"
+                 "call *%1\n\t"
+                 "movl %%esi, %%esp"
+                 : "=a"(result)
+                 : "r"(routine), "r"(argument)
+                 : "esi", "ecx", "edx", "memory", "cc");
+    return result;
+#else
+    return reinterpret_cast<int (*)(int)>(reinterpret_cast<void*>(routine))(argument);
+#endif
+}
+
+class LibraryPort : public Port {
+  public:
+    LibraryPort(std::vector<std::string> folders, ChosenRegister chosen, TickCount ticks)
+        : folders_(std::move(folders)), chosen_(std::move(chosen)), ticks_(std::move(ticks)) {}
+    ~LibraryPort() override {
+        if (library_)
+            FreeLibrary(library_);
+    }
+
+    PortReading Inp(std::uint16_t address) override {
+        // Unsigned arithmetic: the difference is right across the tick count's wraparound.
+        if (!library_ && (!lookedAt_ || ticks_() - *lookedAt_ >= kLookAgainMs))
+            Look();
+        if (!library_)
+            return {std::nullopt, why_};
+        if (!FollowChosenRegister())
+            return {std::nullopt, note_};
+        const std::uint16_t read = address == kStatusPort ? status_->address : address;
+        return {static_cast<std::uint8_t>(CallEitherConvention(inp_, read) & 0xFF), note_};
+    }
+
+  private:
+    // Takes the first library that loads, has its routine and, where it can say so, has its
+    // driver open. Only full paths are loaded: never the current directory or PATH.
+    void Look() {
+        lookedAt_ = ticks_();
+        why_.clear();
+        std::string places;
+        for (const std::string& folder : folders_)
+            places += (places.empty() ? "" : " or ") + folder;
+        for (const PortLibrary& candidate : kLibraries) {
+            for (const std::string& folder : folders_) {
+                const std::string path = folder + "\\" + candidate.file;
+                if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+                    continue;
+                const std::string why = Open(path, candidate.routine);
+                if (why.empty())
+                    return;
+                if (why_.empty())
+                    why_ = why; // the reason of the preferred library is the one shown
+            }
+        }
+        if (why_.empty())
+            why_ = "No port library: neither ntport.dll nor inpout32.dll is in " + places + ".";
+    }
+
+    // Empty when `path` is now the library read through; else why it cannot be used.
+    std::string Open(const std::string& path, const char* routine) {
+        HMODULE library = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        if (!library)
+            return path + " could not be loaded: " + SystemMessage(GetLastError());
+        const FARPROC inp = GetProcAddress(library, routine);
+        const FARPROC driverOpen = GetProcAddress(library, "IsInpOutDriverOpen");
+        std::string why;
+        if (!inp)
+            why = path + " has no routine " + routine + ".";
+        else if (driverOpen && !CallEitherConvention(driverOpen, 0))
+            why = "The port driver of " + path +
+                  " is not open.\nSee \"The port library and its driver\" in the README.";
+        if (!why.empty()) {
+            FreeLibrary(library);
+            return why;
+        }
+        library_ = library;
+        inp_ = inp;
+        path_ = path;
+        return {};
+    }
+
+    // Takes the status register last chosen. False while there is none yet, and once when it
+    // changes (a port listed after all): the contact then counts only once it has been seen open
+    // at the new address.
+    bool FollowChosenRegister() {
+        const std::optional<StatusRegister> chosen = chosen_();
+        if (!chosen) {
+            note_ = "Looking for the parallel port: Windows is listing the ports.";
+            return false;
+        }
+        if (status_ == chosen)
+            return true;
+        const bool changed = status_.has_value();
+        status_ = chosen;
+        note_ =
+            "Reading " + Hex(chosen->address) + " (" + chosen->which + ") through " + path_ + ".";
+        return !changed;
+    }
+
+    std::vector<std::string> folders_;
+    ChosenRegister chosen_;
+    TickCount ticks_;
+    std::optional<std::uint32_t> lookedAt_;
+    HMODULE library_ = nullptr;
+    FARPROC inp_ = nullptr;
+    std::string path_;
+    std::optional<StatusRegister> status_;
+    std::string note_; // what a reading says: which address, through which library
+    std::string why_;  // why there is no reading
+};
+
+} // namespace
+
+std::unique_ptr<Port> MakeLibraryPort(std::vector<std::string> folders, ChosenRegister chosen,
+                                      TickCount ticks) {
+    return std::make_unique<LibraryPort>(std::move(folders), std::move(chosen), std::move(ticks));
+}
+
+namespace {
+// Where Windows keeps the libraries of programs of this program's kind. A 32-bit program on
+// 64-bit Windows finds them in SysWOW64 (its reads of System32 are redirected there, so the
+// folder is named as it is). GetSystemWow64DirectoryA fails on 32-bit Windows; it is looked up
+// at run time so that a kernel32 without it still loads the program.
+std::string SystemFolder() {
+    char path[MAX_PATH] = {};
+    if constexpr (sizeof(void*) == 4) {
+        using GetSystemWow64DirectoryFn = UINT(WINAPI*)(LPSTR, UINT);
+        const auto wow64Folder =
+            reinterpret_cast<GetSystemWow64DirectoryFn>(reinterpret_cast<void*>(
+                GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetSystemWow64DirectoryA")));
+        const UINT length = wow64Folder ? wow64Folder(path, MAX_PATH) : 0;
+        if (length > 0 && length < MAX_PATH)
+            return {path, length};
+    }
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::string(path, length) : "";
+}
+} // namespace
+
+std::vector<std::string> PortLibraryFolders() {
+    std::vector<std::string> folders;
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        std::string program(path, length);
+        folders.push_back(program.substr(0, program.find_last_of('\\')));
+    }
+    if (std::string system = SystemFolder(); !system.empty())
+        folders.push_back(std::move(system));
+    return folders;
+}
+
+} // namespace larkmoor
