@@ -31,11 +31,12 @@ bool FirstOnThisPc(const char* title) {
     const DWORD error = GetLastError();
     if (mutex && error != ERROR_ALREADY_EXISTS)
         return true;
+    // Access is denied where another user's Larkmoor holds the name; on any other failure the
+    // PC cannot tell, and two are better than none.
     if (mutex)
         CloseHandle(mutex);
-    else if (error !=
-             ERROR_ACCESS_DENIED) // another user's Larkmoor holds it where access is denied
-        return true;              // the PC cannot tell: better two than none
+    else if (error != ERROR_ACCESS_DENIED)
+        return true;
     if (!BringRunningToFront(title))
         MessageBoxA(nullptr,
                     (std::string(title) + " is already running on this PC, in another user's "
