@@ -5,6 +5,7 @@
 #include "platform/linux/port_linux.h"
 #include "platform/linux/programs_linux.h"
 #include "platform/linux/set_clock.h"
+#include "platform/linux/single_instance.h"
 #include "watcher/watcher.h"
 
 #include <gtest/gtest.h>
@@ -278,6 +279,19 @@ TEST(LinuxPrograms, StartsTheFileItselfWithoutAShellAndReapsIt) {
     RegistryKey key = 0;
     const char* tool = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
     EXPECT_EQ(MakeSystemRegistry()->OpenKey(kHkeyLocalMachine, tool, kKeyRead, key), 0);
+}
+
+TEST(LinuxInstance, ASecondStartAsksTheFirstToShowAndEndsTheNameGoesWithTheHolder) {
+    const std::string name = "larkmoor-test-" + std::to_string(getpid());
+    const std::optional<int> first = HoldInstanceName(name);
+    ASSERT_TRUE(first && *first >= 0);
+    EXPECT_FALSE(TakeShowRequests(*first));
+    EXPECT_EQ(HoldInstanceName(name), std::nullopt);
+    EXPECT_TRUE(TakeShowRequests(*first));
+    close(*first);
+    const std::optional<int> next = HoldInstanceName(name);
+    EXPECT_TRUE(next && *next >= 0);
+    close(next.value_or(-1));
 }
 
 } // namespace larkmoor
