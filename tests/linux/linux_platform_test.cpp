@@ -5,7 +5,6 @@
 #include "platform/linux/port_linux.h"
 #include "platform/linux/programs_linux.h"
 #include "platform/linux/set_clock.h"
-#include "platform/linux/single_instance.h"
 #include "watcher/watcher.h"
 
 #include <gtest/gtest.h>
@@ -44,8 +43,8 @@ struct FakePpdev : PpdevIo {
     std::atomic<int> claims = 0, claimError = 0, readError = 0, closes = 0, status = 0x7F;
     std::atomic<bool> stuck = false;
     void Wait() const {
-        while (stuck)
-            usleep(1000);
+        for (; stuck; usleep(1000)) {
+        }
     }
     int OpenAndClaim(const std::string& device) override {
         Wait(), ++claims;
@@ -84,74 +83,45 @@ struct PortTree {
     }
 };
 
-TEST(FirstParallelPort, TheOneAt0x378ElseTheLowestListedWithItsBase) {
-    for (const auto& [ports, want] : std::initializer_list<
-             std::pair<std::vector<std::pair<const char*, const char*>>, const char*>>{
-             {{{"parport0", "632"}, {"parport1", "888"}}, "/dev/parport1 parport1 at 0x378"},
-             {{{"parport10", "632"}, {"parport2", "53264"}}, "/dev/parport2 parport2 at 0xd010"},
-             {{{"parport0", nullptr}}, " The kernel lists no parallel port"}, // removed, still held
-             {{}, " The kernel lists no parallel port"}}) {
-        TempDir dir;
-        fs::create_directories(dir.path / "proc/sys/dev/parport");
-        for (const auto& [name, base] : ports)
-            base ? (void)dir.Put("proc/sys/dev/parport/" + std::string(name) + "/base-addr", base)
-                 : (void)fs::create_directories(dir.path / "proc/sys/dev/parport" / name /
-                                                "devices");
-        const PortChoice c = FindFirstPort(dir.path / "proc", "/dev");
-        EXPECT_EQ((c.device + " " + c.name).find(want), 0u) << c.name;
-    }
+TEST(FirstParallelPort, WithNoneAt0x378TheLowestListed) {
+    TempDir dir;
+    dir.Put("proc/sys/dev/parport/parport10/base-addr", "632");
+    dir.Put("proc/sys/dev/parport/parport2/base-addr", "53264");
+    EXPECT_EQ(FindFirstPort(dir.path / "proc", "/dev").name, "parport2 at 0xd010");
 }
 
-TEST(FirstParallelPort, ClaimedWhenFreeReleasedWhenGoneOrFailingPickedUpAgainWithin5s) {
+TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNeverWait) {
     PortTree tree;
-    tree.AddPort("parport0", "888");
-    tree.dir.Put("proc/sys/dev/parport/parport0/devices/active", "lp0\n");
+    tree.AddPort("parport0", "632");
+    tree.AddPort("parport1", "888"); // the one at 0x378 first
+    tree.dir.Put("proc/sys/dev/parport/parport1/devices/active", "lp0\n");
     tree.Later(5); // past a look made before the port was there
     EXPECT_TRUE(tree.Until("in use by lp0"));
-    tree.dir.Put("proc/sys/dev/parport/parport0/devices/active", "none\n");
+    tree.dir.Put("proc/sys/dev/parport/parport1/devices/active", "none\n");
     tree.io->claimError = EACCES;
     tree.Later(5);
     EXPECT_TRUE(tree.Until("Add this user to the group lp"));
     tree.io->claimError = 0;
-    tree.Later(4); // too early to claim again
-    EXPECT_FALSE(tree.Until(""));
-    tree.Later(1);
+    tree.Later(5);
     EXPECT_TRUE(tree.Until(""));
-    EXPECT_EQ(tree.io->claims, 2);
-    // Removed: the kernel deletes the device, then the held descriptor reads 0 (closed).
-    fs::remove(tree.dir.path / "dev/parport0");
+    // Removed: the kernel deletes the device, then the held descriptor reads 0 (closed); the
+    // port stays listed, without its address, while anyone holds it.
+    fs::remove(tree.dir.path / "dev/parport1");
     tree.io->status = 0;
-    EXPECT_TRUE(tree.Until("The kernel has removed parport0 at 0x378")) << tree.lblPort.toolTip;
-    EXPECT_EQ(tree.io->closes, 1);
-    // Back as parport1: read again, and one set for one closure.
-    fs::remove_all(tree.dir.path / "proc/sys/dev/parport/parport0");
-    tree.AddPort("parport1", "888");
+    EXPECT_TRUE(tree.Until("The kernel has removed parport1 at 0x378")) << tree.lblPort.toolTip;
+    fs::remove(tree.dir.path / "proc/sys/dev/parport/parport1/base-addr");
+    // Back as parport2: read again, and one set for one closure.
+    tree.AddPort("parport2", "888");
     tree.io->status = 0x7F;
     tree.Later(5);
     EXPECT_TRUE(tree.Until(""));
     tree.io->status = 0x77;
     EXPECT_TRUE(tree.Until("Clock set from"));
-    EXPECT_FALSE(tree.Until("\a")); // held for 3 s
-    EXPECT_EQ(tree.clock.sets.size(), 1u);
-    // A failed read lets go of the descriptor; a claim 5 s later reads again.
-    tree.io->readError = ENODEV;
-    EXPECT_TRUE(tree.Until("/dev/parport1 cannot be read: No such device"));
-    EXPECT_EQ(tree.io->closes, 2);
-    tree.io->readError = 0;
     tree.io->status = 0x7F;
-    tree.Later(5);
-    EXPECT_TRUE(tree.Until(""));
-    EXPECT_EQ(tree.io->claims, 4);
-    EXPECT_EQ(tree.clock.sets.size(), 1u);
-}
-
-TEST(FirstParallelPort, TicksGoOnWhileTheKernelHoldsUpAReadOrAClaim) {
-    PortTree tree;
-    tree.AddPort("parport0", "888");
-    tree.Later(5);
-    EXPECT_TRUE(tree.Until(""));
-    // Passes that return at once, then "No Port" saying what the thread waits for.
-    const auto stuckFor = [&](const char* waitingFor) {
+    // Held up in the kernel, reading or claiming: passes return at once, then "No Port" says
+    // what the port's thread waits for. A failed read lets go of the descriptor.
+    for (const char* waitingFor :
+         {"Waiting for the kernel to read", "(parport2 at 0x378): another"}) {
         tree.io->stuck = true;
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < 20; ++i)
@@ -161,15 +131,16 @@ TEST(FirstParallelPort, TicksGoOnWhileTheKernelHoldsUpAReadOrAClaim) {
         EXPECT_TRUE(tree.Until(waitingFor)) << tree.lblPort.toolTip;
         EXPECT_EQ(tree.lblPort.text, "No Port");
         tree.io->stuck = false;
-    };
-    stuckFor("Waiting for the kernel to read");
-    tree.io->readError = EIO;
-    EXPECT_TRUE(tree.Until("cannot be read"));
-    tree.io->readError = 0;
-    tree.io->stuck = true; // before the next look claims
-    tree.Later(5);
-    stuckFor("(parport0 at 0x378): another program holds the port");
+        tree.io->readError = EIO; // let go, then stuck in the next claim
+        EXPECT_TRUE(tree.Until("cannot be read"));
+        tree.io->readError = 0;
+        tree.io->stuck = true;
+        tree.Later(5);
+    }
+    tree.io->stuck = false;
     EXPECT_TRUE(tree.Until(""));
+    EXPECT_EQ(std::tuple(tree.io->claims.load(), tree.io->closes.load(), tree.clock.sets.size()),
+              std::tuple(5, 3, 1u));
 }
 
 // Takes CAP_SYS_TIME from this process and all it starts, for good; true when it is gone
@@ -279,19 +250,6 @@ TEST(LinuxPrograms, StartsTheFileItselfWithoutAShellAndReapsIt) {
     RegistryKey key = 0;
     const char* tool = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
     EXPECT_EQ(MakeSystemRegistry()->OpenKey(kHkeyLocalMachine, tool, kKeyRead, key), 0);
-}
-
-TEST(LinuxInstance, ASecondStartAsksTheFirstToShowAndEndsTheNameGoesWithTheHolder) {
-    const std::string name = "larkmoor-test-" + std::to_string(getpid());
-    const std::optional<int> first = HoldInstanceName(name);
-    ASSERT_TRUE(first && *first >= 0);
-    EXPECT_FALSE(TakeShowRequests(*first));
-    EXPECT_EQ(HoldInstanceName(name), std::nullopt);
-    EXPECT_TRUE(TakeShowRequests(*first));
-    close(*first);
-    const std::optional<int> next = HoldInstanceName(name);
-    EXPECT_TRUE(next && *next >= 0);
-    close(next.value_or(-1));
 }
 
 } // namespace larkmoor
