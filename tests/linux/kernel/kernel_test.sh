@@ -11,6 +11,7 @@ here=$(dirname "$(realpath "$0")")
 cache=$(dirname "$build")/kernel
 work=$build/kernel-test
 rm -rf "$work" && mkdir -p "$work/root" "$cache"
+exec > >(tee "$work/summary.txt") 2>&1 # kept for reading after a run that passed
 started=$(date +%s.%N)
 elapsed() { awk -v s="$started" -v n="$(date +%s.%N)" 'BEGIN{printf "%.1f", n - s}'; }
 
