@@ -145,8 +145,8 @@ PortReading PpdevPort::Read(const std::function<void(std::string)>& waitingFor) 
 // True when the device node is still the one the descriptor was opened on. The kernel deletes
 // it before it makes the port's reads answer 0 (parport_remove_port detaches ppdev first).
 bool PpdevPort::StillThere() const {
-    struct stat held {
-    }, named{};
+    struct stat held {};
+    struct stat named {};
     return fstat(fd_, &held) == 0 && stat(choice_.device.c_str(), &named) == 0 &&
            held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
