@@ -81,7 +81,7 @@ while IFS= read -r line <&"$from_guest"; do
         printf "\\x${line#@host contact }" | dd of="$work/lpt" bs=1 count=1 conv=notrunc 2>/dev/null
         echo ok >&"$to_guest" ;;
     "@host reads") echo "$(status_reads)" >&"$to_guest" ;;
-    "@ready"*) echo "booted: $line, $(elapsed)s after the start of this test" ;;
+    *"@ready"*) echo "booted: ${line#*@}, $(elapsed)s after the start of this test" ;;
     "@check FAIL"*) echo "$line  [$(elapsed)s]"; failed=1 ;;
     "@done"*) echo "$line, $(elapsed)s in all"; done=1 ;;
     @*) echo "$line  [$(elapsed)s]" ;;
