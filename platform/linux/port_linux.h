@@ -9,25 +9,13 @@
 
 namespace larkmoor {
 
-// Reads port bytes from a file laid out like /dev/port (the byte at offset N is port N).
-// The file is opened on first use and again after a failed read.
-class DevPortReader : public Port {
-  public:
-    explicit DevPortReader(std::string path) : path_(std::move(path)) {}
-    ~DevPortReader() override;
-    PortReading Inp(std::uint16_t address) override;
-
-  private:
-    std::string path_;
-    int fd_ = -1;
-};
-
-// The calls made on a ppdev device (/dev/parportN).
+// The calls made on a ppdev device (/dev/parportN). Each may wait in the kernel: ppdev serves
+// one call at a time for all its devices, and a claim sleeps while another program holds the
+// port, holding up every other ppdev call meanwhile.
 class PpdevIo {
   public:
     virtual ~PpdevIo() = default;
-    // Opens the device and claims its port, waiting while another driver holds it: a
-    // descriptor, or minus the errno of the failure. Called off the user-interface thread.
+    // Opens the device and claims its port: a descriptor, or minus the errno of the failure.
     virtual int OpenAndClaim(const std::string& device) = 0;
     // Reads the status register: 0, or the errno of the failure.
     virtual int ReadStatus(int fd, std::uint8_t& status) = 0;
@@ -36,14 +24,13 @@ class PpdevIo {
 };
 std::shared_ptr<PpdevIo> MakeSystemPpdev();
 
-// The first parallel port as the kernel lists it under `proc`: the one at base 0x378, else the
-// lowest parportN whatever its address, through its ppdev device under `dev`; else `dev`/port,
-// only when /proc/ioports shows a parallel port at 0x378.
+// The first parallel port as the kernel lists it under `proc`/sys/dev/parport: the one at base
+// 0x378, else the lowest parportN whatever its address, and its ppdev device under `dev`.
 struct PortChoice {
-    enum Kind { kNone, kPpdev, kDevPort } kind = kNone;
-    std::string device;
-    std::string name;    // "parport0 at 0x378"; for kNone, why there is no port
-    std::string listing; // the kernel's entry for a ppdev port, gone when the port goes
+    bool found = false;
+    std::string device;  // "/dev/parport0"
+    std::string name;    // "parport0 at 0x378"; when none is found, why
+    std::string listing; // the kernel's folder for the port
 };
 PortChoice FindFirstPort(const std::string& proc, const std::string& dev);
 
@@ -58,10 +45,42 @@ struct PortMachine {
 // How long the port waits before looking again for a port that it lacks.
 inline constexpr std::chrono::seconds kPortRetry{5};
 
-// The machine's first parallel port. While none is held it is looked for again every
-// kPortRetry; a ppdev claim runs on a thread of its own because it waits while another driver
-// holds the port. A port that the kernel stops listing, or that fails a read, is released at
-// once and reads as nothing.
+// The first parallel port, read through ppdev on the calling thread, which may have to wait in
+// the kernel. While no port is held it is looked for again every kPortRetry. A reading counts
+// only if the port's device was still there after it was taken: the kernel deletes a removed
+// port's device before its reads start answering 0, so a reading taken after a removal is never
+// passed on. A port that is gone or fails a read is released at once.
+class PpdevPort {
+  public:
+    explicit PpdevPort(PortMachine machine) : m_(std::move(machine)) {}
+    ~PpdevPort() { Release(); }
+    PpdevPort(const PpdevPort&) = delete;
+    PpdevPort& operator=(const PpdevPort&) = delete;
+
+    // One reading of the status register. `waitingFor` is told, before each call that may
+    // wait in the kernel, what the wait would be for.
+    PortReading Read(const std::function<void(std::string)>& waitingFor);
+
+  private:
+    bool StillThere() const;
+    PortReading Drop(std::string note);
+    void Release();
+
+    PortMachine m_;
+    PortChoice choice_;
+    int fd_ = -1;
+    std::chrono::steady_clock::time_point nextLook_{};
+    std::string note_;
+};
+
+// How long a reading may be overdue before the port reads as nothing, saying what the reading
+// thread waits for.
+inline constexpr std::chrono::seconds kReadingOverdue{1};
+
+// The machine's first parallel port, read on a thread of its own so that nothing the kernel
+// makes it wait for holds up the caller: each Inp returns at once with the reading taken since
+// the last one (else that one again) and asks for the next, which is taken shortly before the
+// next 50 ms tick.
 std::unique_ptr<Port> MakeFirstParallelPort(PortMachine machine);
 
 } // namespace larkmoor

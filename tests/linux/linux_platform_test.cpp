@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -40,12 +41,22 @@ struct TempDir {
     }
 };
 
-// A ppdev device that answers `status` or fails as told; the claim thread may let go of it last.
+// A ppdev device over the fake /dev: a claim opens the file; reads answer `status` or fail as
+// told; every call waits while `stuck` is set, as one held up in the kernel does.
 struct FakePpdev : PpdevIo {
-    int claims = 0, claimError = 0, readError = 0, closes = 0, status = 0x7F;
-    int OpenAndClaim(const std::string&) override { return ++claims, claimError ? -claimError : 7; }
-    int ReadStatus(int, std::uint8_t& s) override { return s = status, readError; }
-    void Close(int) override { ++closes; }
+    std::atomic<int> claims = 0, claimError = 0, readError = 0, closes = 0, status = 0x7F;
+    std::atomic<bool> stuck = false;
+    void Wait() const {
+        for (; stuck; usleep(1000)) {
+        }
+    }
+    int OpenAndClaim(const std::string& device) override {
+        Wait(), ++claims;
+        const int fd = claimError ? (errno = claimError, -1) : open(device.c_str(), O_RDONLY);
+        return fd < 0 ? -errno : fd;
+    }
+    int ReadStatus(int, std::uint8_t& s) override { return Wait(), s = status, readError; }
+    void Close(int fd) override { ++closes, close(fd); }
 };
 
 // A fake /proc and /dev, a fake ppdev device and a steady clock that moves only when told, all
@@ -53,65 +64,87 @@ struct FakePpdev : PpdevIo {
 struct PortTree {
     TempDir dir;
     std::shared_ptr<FakePpdev> io = std::make_shared<FakePpdev>();
-    std::chrono::steady_clock::time_point now{};
-    std::unique_ptr<Port> port =
-        MakeFirstParallelPort({dir.path / "proc", dir.path / "dev", io, [this] { return now; }});
+    std::atomic<std::chrono::steady_clock::time_point> now{};
     fakes::FakeClock clock;
     fakes::FakeControl lblTime, lblPort;
+    std::unique_ptr<Port> port = MakeFirstParallelPort(
+        {dir.path / "proc", dir.path / "dev", io, [this] { return now.load(); }});
     ClosureWatcher watcher{*port, clock, lblTime, lblPort};
     void AddPort(const std::string& name, const char* base) {
         dir.Put("proc/sys/dev/parport/" + name + "/base-addr", std::string(base) + "\t1656\n");
+        dir.Put("dev/" + name, "");
     }
-    // `seconds` later: a reading once a claim under way has ended (within two seconds), then a
-    // pass of the watcher.
-    PortReading Read(int seconds = 0) {
-        now += std::chrono::seconds(seconds);
-        PortReading r;
-        for (int i = 0; i < 400 && (r = port->Inp(kStatusPort)).note.starts_with("Waiting"); ++i)
-            usleep(5000);
-        watcher.Timer1_Timer();
-        return r;
+    void Later(int seconds) { now = now.load() + std::chrono::seconds(seconds); }
+    // Watcher passes every 5 ms until the port label's tooltip holds `note` (empty: until the
+    // label is hidden), for at most 3 s; true when it did.
+    bool Until(const std::string& note) {
+        for (int i = 0; i < 600; ++i, usleep(5000)) {
+            watcher.Timer1_Timer();
+            if (note.empty() ? !lblPort.visible : lblPort.toolTip.find(note) != std::string::npos)
+                return true;
+        }
+        return false;
     }
 };
 
-TEST(FirstParallelPort, TheOneAt0x378ElseTheLowestListedElseDevPortOnlyWhereIoportsShowsIt) {
-    // The ports listed, /proc/ioports, and how the reading begins: status (0: none), note.
-    using Case =
-        std::tuple<std::vector<std::pair<const char*, const char*>>, const char*, const char*>;
-    for (const auto& [ports, ioports, want] : std::initializer_list<Case>{
-             {{{"parport0", "632"}, {"parport1", "888"}}, "", "127 Reading parport1 at 0x378"},
-             {{{"parport10", "632"}, {"parport2", "53264"}}, "", "127 Reading parport2 at 0xd010"},
-             {{}, "0000-001f : dma1\n  0378-037a : parport0\n", "127 Reading port 0x379 through"},
-             {{}, "0378-037a : ne2000\n", "0 The kernel lists no parallel port"},
-             {{}, "", "0 The kernel lists no parallel port"}}) {
-        PortTree tree;
-        for (const auto& [name, base] : ports)
-            tree.AddPort(name, base);
-        tree.dir.Put("proc/ioports", ioports);
-        tree.dir.Put("dev/port", std::string(0x379, '\0') + "\x7F");
-        const PortReading r = tree.Read();
-        EXPECT_EQ((std::to_string(r.status.value_or(0)) + " " + r.note).find(want), 0u) << r.note;
-    }
+TEST(FirstParallelPort, WithNoneAt0x378TheLowestListed) {
+    TempDir dir;
+    dir.Put("proc/sys/dev/parport/parport10/base-addr", "632");
+    dir.Put("proc/sys/dev/parport/parport2/base-addr", "53264");
+    EXPECT_EQ(FindFirstPort(dir.path / "proc", "/dev").name, "parport2 at 0xd010");
 }
 
-TEST(FirstParallelPort, ClaimedAgainAfter5sAndGoneAtOnceWhileTheWatcherSetsNothing) {
+TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNeverWait) {
     PortTree tree;
-    tree.AddPort("parport0", "888");
+    tree.AddPort("parport0", "632");
+    tree.AddPort("parport1", "888"); // the one at 0x378 first
+    tree.dir.Put("proc/sys/dev/parport/parport1/devices/active", "lp0\n");
+    tree.Later(5); // past a look made before the port was there
+    EXPECT_TRUE(tree.Until("in use by lp0"));
+    tree.dir.Put("proc/sys/dev/parport/parport1/devices/active", "none\n");
     tree.io->claimError = EACCES;
-    EXPECT_NE(tree.Read().note.find("Add this user to the group lp"), std::string::npos);
-    tree.Read(4); // too early to claim again
+    tree.Later(5);
+    EXPECT_TRUE(tree.Until("Add this user to the group lp"));
     tree.io->claimError = 0;
-    EXPECT_EQ(tree.Read(1).status, 0x7F);
-    EXPECT_EQ(tree.io->claims, 2);
-    // Unplugged: the device still answers, with a status that would read as closed.
-    fs::remove_all(tree.dir.path / "proc/sys/dev/parport/parport0");
+    tree.Later(5);
+    EXPECT_TRUE(tree.Until(""));
+    // Removed: the kernel deletes the device, then the held descriptor reads 0 (closed); the
+    // port stays listed, without its address, while anyone holds it.
+    fs::remove(tree.dir.path / "dev/parport1");
     tree.io->status = 0;
-    EXPECT_NE(tree.Read().note.find("The kernel no longer lists parport0"), std::string::npos);
-    EXPECT_EQ(tree.io->closes, 1);
-    tree.AddPort("parport0", "888"); // back, but its reads fail
-    tree.io->readError = ENODEV;
-    EXPECT_NE(tree.Read(5).note.find("cannot be read: No such device"), std::string::npos);
-    EXPECT_TRUE(tree.clock.sets.empty());
+    EXPECT_TRUE(tree.Until("The kernel has removed parport1 at 0x378")) << tree.lblPort.toolTip;
+    fs::remove(tree.dir.path / "proc/sys/dev/parport/parport1/base-addr");
+    // Back as parport2: read again, and one set for one closure.
+    tree.AddPort("parport2", "888");
+    tree.io->status = 0x7F;
+    tree.Later(5);
+    EXPECT_TRUE(tree.Until(""));
+    tree.io->status = 0x77;
+    EXPECT_TRUE(tree.Until("Clock set from"));
+    tree.io->status = 0x7F;
+    // Held up in the kernel, reading or claiming: passes return at once, then "No Port" says
+    // what the port's thread waits for. A failed read lets go of the descriptor.
+    for (const char* waitingFor :
+         {"Waiting for the kernel to read", "(parport2 at 0x378): another"}) {
+        tree.io->stuck = true;
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < 20; ++i)
+            tree.watcher.Timer1_Timer();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+        tree.Later(1);
+        EXPECT_TRUE(tree.Until(waitingFor)) << tree.lblPort.toolTip;
+        EXPECT_EQ(tree.lblPort.text, "No Port");
+        tree.io->stuck = false;
+        tree.io->readError = EIO; // let go, then stuck in the next claim
+        EXPECT_TRUE(tree.Until("cannot be read"));
+        tree.io->readError = 0;
+        tree.io->stuck = true;
+        tree.Later(5);
+    }
+    tree.io->stuck = false;
+    EXPECT_TRUE(tree.Until(""));
+    EXPECT_EQ(std::tuple(tree.io->claims.load(), tree.io->closes.load(), tree.clock.sets.size()),
+              std::tuple(5, 3, 1u));
 }
 
 // Takes CAP_SYS_TIME from this process and all it starts, for good; true when it is gone
