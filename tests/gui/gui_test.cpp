@@ -65,9 +65,8 @@ TEST_F(GuiTest, EachFormIsDrawnAsDeclaredAndTheMainWindowIsEmptyBeforeTheFirstTi
         EXPECT_EQ(driver->Place(window, ""), client);
         for (const auto& c : form.controls) {
             EXPECT_EQ(driver->Place(window, c.name), At(96, c)) << c.name;
-            if (c.kind == ui::ControlKind::Label && c.foreColour != ui::kSystemColour) {
+            if (c.kind == ui::ControlKind::Label && c.foreColour != ui::kSystemColour)
                 EXPECT_EQ(driver->Colours(window, c.name).first, c.foreColour) << c.name;
-            }
         }
     }
     EXPECT_TRUE(driver->HasFocus(*about->Window(), "cmdOK"));
@@ -95,13 +94,6 @@ TEST_F(GuiTest, TheTimerRunsTheWatcherEvery50MsAndThePortLabelSaysWhyInItsToolTi
         EXPECT_EQ(lblPort.ToolTip(), note);
     }
     EXPECT_EQ(lblPort.Text(), "No Port");
-}
-
-TEST_F(GuiTest, ExitEndsTheProgramWithEveryWindowGone) {
-    OpenAbout();
-    driver->Act(menu.Window(), "mnuExit");
-    EXPECT_TRUE(driver->Run(3000));
-    EXPECT_EQ(driver->ShownWindows(), 0);
 }
 
 TEST_F(GuiTest, ClosingTheMainWindowStopsTheWatcherAndTheDialogKeepsTheProgramAlive) {
@@ -136,7 +128,7 @@ TEST_F(GuiTest, EnterAndEscapeCloseTheDialogAndEachOpeningAfterAClosingFillsItAg
     }
 }
 
-TEST_F(GuiTest, SystemInfoStartsThePathElseTheFolderElseTellsTheUserWhileTheWatcherRuns) {
+TEST_F(GuiTest, SystemInfoStartsThePathElseTheFolderElseTellsTheUserAndExitEndsAll) {
     const std::string tool = "C:\\Program Files\\MSINFO32.EXE", folder = "C:\\Tools Folder";
     const std::string folderTool = folder + "\\MSINFO32.EXE";
     // The PATH value, the folder value, what is started, whether the user is told.
@@ -176,6 +168,10 @@ TEST_F(GuiTest, SystemInfoStartsThePathElseTheFolderElseTellsTheUserWhileTheWatc
         EXPECT_EQ(shown, message ? "Larkmoor: System Information Is Unavailable At This Time" : "");
     }
     EXPECT_TRUE(AboutShown()); // the dialog stays open either way
+    // Exit ends the program with every window gone.
+    driver->Act(menu.Window(), "mnuExit");
+    EXPECT_TRUE(driver->Run(3000));
+    EXPECT_EQ(driver->ShownWindows(), 0);
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 #include "fakes.h"
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/port_win32.h"
-#include "watcher/watcher.h"
 
 #include <gtest/gtest.h>
 
@@ -198,21 +197,6 @@ TEST(PortLibrary, OneLaterBesideTheProgramIsUsedWithin5SecondsOneInTheCurrentDir
     EXPECT_EQ(port->Inp(kStatusPort).status, 0x01);
     port.reset();
     std::filesystem::remove(later);
-}
-
-// A port library that reads 0, as one whose driver is missing may, never sets the clock.
-TEST(PortLibrary, OneThatReadsClosedFromTheStartSetsNothing) {
-    Folder folder;
-    folder.Place("zero.dll", "inpout32.dll");
-    const TickCount ticks = [] { return 0u; };
-    const auto port = MakeBackgroundPort(MakeLibraryPort({folder.path}, Chosen({}), ticks), ticks);
-    fakes::FakeClock clock;
-    fakes::FakeControl time, label;
-    ClosureWatcher watcher(*port, clock, time, label);
-    for (int i = 0; i < 100; ++i)
-        watcher.Timer1_Timer();
-    EXPECT_TRUE(clock.sets.empty());
-    EXPECT_PRED_FORMAT2(testing::IsSubstring, kWaitingForOpen, label.toolTip);
 }
 
 // A port whose reads block until released, and a lister that blocks until released.
