@@ -65,8 +65,9 @@ TEST_F(GuiTest, EachFormIsDrawnAsDeclaredAndTheMainWindowIsEmptyBeforeTheFirstTi
         EXPECT_EQ(driver->Place(window, ""), client);
         for (const auto& c : form.controls) {
             EXPECT_EQ(driver->Place(window, c.name), At(96, c)) << c.name;
-            if (c.kind == ui::ControlKind::Label && c.foreColour != ui::kSystemColour)
+            if (c.kind == ui::ControlKind::Label && c.foreColour != ui::kSystemColour) {
                 EXPECT_EQ(driver->Colours(window, c.name).first, c.foreColour) << c.name;
+            }
         }
     }
     EXPECT_TRUE(driver->HasFocus(*about->Window(), "cmdOK"));

@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <linux/capability.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
