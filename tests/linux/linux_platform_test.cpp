@@ -17,9 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <linux/capability.h>
-#include <sys/mount.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,9 +86,11 @@ struct PortTree {
 
 TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNeverWait) {
     PortTree tree;
-    tree.AddPort("parport10", "632");
-    tree.AddPort("parport2", "53264"); // with none at 0x378, the lowest number listed
-    EXPECT_EQ(FindFirstPort(tree.dir.path / "proc", "/dev").name, "parport2 at 0xd010");
+    // With none at 0x378, the lowest number listed (a listing of its own).
+    tree.dir.Put("other/sys/dev/parport/parport10/base-addr", "632");
+    tree.dir.Put("other/sys/dev/parport/parport2/base-addr", "53264");
+    EXPECT_EQ(FindFirstPort(tree.dir.path / "other", "/dev").name, "parport2 at 0xd010");
+    tree.AddPort("parport0", "632");
     tree.AddPort("parport1", "888"); // the one at 0x378 first
     tree.dir.Put("proc/sys/dev/parport/parport1/devices/active", "lp0\n");
     tree.Later(5); // past a look made before the port was there
@@ -108,8 +108,8 @@ TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNe
     tree.io->status = 0;
     EXPECT_TRUE(tree.Until("The kernel has removed parport1 at 0x378")) << tree.lblPort.toolTip;
     fs::remove(tree.dir.path / "proc/sys/dev/parport/parport1/base-addr");
-    // Back as parport3: read again, and one set for one closure.
-    tree.AddPort("parport3", "888");
+    // Back as parport2: read again, and one set for one closure.
+    tree.AddPort("parport2", "888");
     tree.io->status = 0x7F;
     tree.Later(5);
     EXPECT_TRUE(tree.Until(""));
@@ -119,7 +119,7 @@ TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNe
     // Held up in the kernel, reading or claiming: passes return at once, then "No Port" says
     // what the port's thread waits for. A failed read lets go of the descriptor.
     for (const char* waitingFor :
-         {"Waiting for the kernel to read", "(parport3 at 0x378): another"}) {
+         {"Waiting for the kernel to read", "(parport2 at 0x378): another"}) {
         tree.io->stuck = true;
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < 20; ++i)
