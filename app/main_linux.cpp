@@ -1,7 +1,7 @@
 // Starts Larkmoor on Linux, with the Qt window system. One Larkmoor runs per PC: a second start
 // brings the running window to the front and ends, before it looks for the port.
 #include "mainwindow/mainwindow.h"
-#include "platform/linux/single_instance.h"
+#include "platform/linux/one_instance_linux.h"
 #include "platform/qt/window_qt.h"
 #include "program.h"
 

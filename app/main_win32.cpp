@@ -1,4 +1,5 @@
 // Starts Larkmoor on Windows, with the Win32 window system.
+#include "platform/win32/one_instance_win32.h"
 #include "platform/win32/window_win32.h"
 #include "program.h"
 #include "version.h"

@@ -1,6 +1,6 @@
-// One Larkmoor per PC: two would both set the clock and both want the port, even when they run in
-// two users' sessions.
-#include "platform/win32/window_win32.h"
+#include "platform/win32/one_instance_win32.h"
+
+#include "platform/win32/window_win32.h" // kWin32FormClass
 
 namespace larkmoor {
 

@@ -27,11 +27,6 @@ namespace larkmoor {
 // The window class of every form.
 inline constexpr const char* kWin32FormClass = "LarkmoorForm";
 
-// True when no other Larkmoor runs on this PC, in any session; this one then holds the PC until
-// it ends. Otherwise the running main window, titled `title`, is brought to the front (or, where
-// it runs in another user's session, the user is told so) and this process should end.
-bool FirstOnThisPc(const char* title);
-
 class Win32Control;
 class Win32WindowSystem;
 

@@ -1,4 +1,4 @@
-#include "single_instance.h"
+#include "platform/linux/one_instance_linux.h"
 
 #include <cerrno>
 #include <cstddef>
