@@ -31,7 +31,10 @@ check() {
   "${wrapper[@]}" ctest --preset "$preset" -j"$jobs" "${tests[@]}" 2>&1 | tee "build/$preset.ctest.log"
   [ "${PIPESTATUS[0]}" -eq 0 ] || failed=1
   { grep -E 'tests passed|tests failed out of' "build/$preset.ctest.log" | tail -1
-    sed -n 's/^ *[0-9]* - \(.*\) (Skipped)$/skipped: \1/p' "build/$preset.ctest.log"
+    sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (Skipped)$/skipped: \1/p' "build/$preset.ctest.log"
+    # GoogleTest's reason for each skip, from the full log CTest keeps.
+    grep -h -A1 ': Skipped$' "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null |
+      grep -v -e ': Skipped$' -e '^--$' | sed 's/^/  because: /'
   } >"build/$preset.summary"
 }
 
