@@ -69,17 +69,21 @@ std::string Holder(const PortChoice& choice) {
     return active == "none" ? "" : active;
 }
 
+// "/dev/parport0 (parport0 at 0x378)", as the tooltips name a port.
+std::string Named(const PortChoice& choice) {
+    return choice.device + " (" + choice.name + ")";
+}
+
 std::string ClaimFailure(const PortChoice& choice, int error) {
-    const std::string what = choice.device + " (" + choice.name + ")";
     switch (error) {
     case ENOENT:
         return choice.device + " does not exist: load the ppdev module (modprobe ppdev).";
     case EACCES:
     case EPERM:
-        return what + " cannot be opened: " + Errno(error) +
+        return Named(choice) + " cannot be opened: " + Errno(error) +
                ". Add this user to the group lp and log in again.";
     default:
-        return what + " cannot be claimed: " + Errno(error) + ".";
+        return Named(choice) + " cannot be claimed: " + Errno(error) + ".";
     }
 }
 
@@ -121,10 +125,9 @@ PortReading PpdevPort::Read(const std::function<void(std::string)>& waitingFor) 
             return Drop(choice_.name);
         // A claim would sleep until the holder lets go, and hold up every ppdev call meanwhile.
         if (const std::string holder = Holder(choice_); !holder.empty())
-            return Drop(choice_.device + " (" + choice_.name + ") is in use by " + holder +
+            return Drop(Named(choice_) + " is in use by " + holder +
                         ": unload lp (modprobe -r lp) or stop the program that holds the port.");
-        waitingFor("Waiting to claim " + choice_.device + " (" + choice_.name +
-                   "): another program holds the port.");
+        waitingFor("Waiting to claim " + Named(choice_) + ": another program holds the port.");
         const int fd = m_.ppdev->OpenAndClaim(choice_.device);
         if (fd < 0)
             return Drop(ClaimFailure(choice_, -fd));
