@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <linux/capability.h>
+#include <optional>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -64,9 +65,15 @@ struct PortTree {
     std::atomic<std::chrono::steady_clock::time_point> now{};
     fakes::FakeClock clock;
     fakes::FakeControl lblTime, lblPort;
-    std::unique_ptr<Port> port = MakeFirstParallelPort(
-        {dir.path / "proc", dir.path / "dev", io, [this] { return now.load(); }});
-    ClosureWatcher watcher{*port, clock, lblTime, lblPort};
+    std::unique_ptr<Port> port;
+    std::optional<ClosureWatcher> watcher;
+    // Builds the port, whose thread looks at the tree at once, and its watcher: called once the
+    // tree holds what that first look is to find.
+    void Start() {
+        port = MakeFirstParallelPort(
+            {dir.path / "proc", dir.path / "dev", io, [this] { return now.load(); }});
+        watcher.emplace(*port, clock, lblTime, lblPort);
+    }
     void AddPort(const std::string& name, const char* base) {
         dir.Put("proc/sys/dev/parport/" + name + "/base-addr", std::string(base) + "\t1656\n");
         dir.Put("dev/" + name, "");
@@ -76,7 +83,7 @@ struct PortTree {
     // label is hidden), for at most 3 s; true when it did.
     bool Until(const std::string& note) {
         for (int i = 0; i < 600; ++i, usleep(5000)) {
-            watcher.Timer1_Timer();
+            watcher->Timer1_Timer();
             if (note.empty() ? !lblPort.visible : lblPort.toolTip.find(note) != std::string::npos)
                 return true;
         }
@@ -93,7 +100,7 @@ TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNe
     tree.AddPort("parport0", "632");
     tree.AddPort("parport1", "888"); // the one at 0x378 first
     tree.dir.Put("proc/sys/dev/parport/parport1/devices/active", "lp0\n");
-    tree.Later(5); // past a look made before the port was there
+    tree.Start();
     EXPECT_TRUE(tree.Until("in use by lp0"));
     tree.dir.Put("proc/sys/dev/parport/parport1/devices/active", "none\n");
     tree.io->claimError = EACCES;
@@ -123,7 +130,7 @@ TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNe
         tree.io->stuck = true;
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < 20; ++i)
-            tree.watcher.Timer1_Timer();
+            tree.watcher->Timer1_Timer();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
         tree.Later(1);
         EXPECT_TRUE(tree.Until(waitingFor)) << tree.lblPort.toolTip;
