@@ -1,5 +1,9 @@
 // Run in the test machine: claims a ppdev device (waiting as long as the kernel makes it), then
-// prints the port's status every 250 ms until killed. Usage: port_claimer /dev/parportN
+// prints the port's status every 250 ms until killed; or, with "release", holds the port until
+// SIGUSR1, releases it and prints how long the release took.
+// Usage: port_claimer /dev/parportN [release]
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <linux/ppdev.h>
@@ -7,9 +11,24 @@
 #include <unistd.h>
 
 int main(int argc, char** argv) {
-    const int fd = argc == 2 ? open(argv[1], O_RDWR) : -1;
+    sigset_t release;
+    sigemptyset(&release);
+    sigaddset(&release, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &release, nullptr);
+    const int fd = argc >= 2 ? open(argv[1], O_RDWR) : -1;
     if (fd < 0 || ioctl(fd, PPCLAIM) != 0)
         return std::perror("port_claimer"), 1;
+    if (argc == 3) {
+        int signal = 0;
+        sigwait(&release, &signal);
+        const auto start = std::chrono::steady_clock::now();
+        const int result = ioctl(fd, PPRELEASE);
+        const auto took = std::chrono::steady_clock::now() - start;
+        std::printf("release %s after %lld ms\n", result == 0 ? "done" : "failed",
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+        return result == 0 ? 0 : 1;
+    }
     for (unsigned char status = 0;; usleep(250000)) {
         const int result = ioctl(fd, PPRSTATUS, &status);
         std::printf(result == 0 ? "status 0x%02x\n" : "status read failed\n", status);
