@@ -6,7 +6,9 @@
 #include "about/about.h"
 #include "fakes.h"
 #include "platform/win32/clock_win32.h"
+#include "platform/win32/one_instance_win32.h"
 #include "platform/win32/port_win32.h"
+#include "platform/win32/worker_win32.h"
 
 #include <gtest/gtest.h>
 
@@ -199,6 +201,27 @@ TEST(PortLibrary, OneLaterBesideTheProgramIsUsedWithin5SecondsOneInTheCurrentDir
     std::filesystem::remove(later);
 }
 
+TEST(PortLibrary, ARefusedOneIsLoadedAgainOnlyOnceAMinuteOrWithin5SecondsOfAChange) {
+    Folder folder;
+    const std::string library = folder.Place("closed.dll", "inpout32.dll");
+    std::uint32_t now = 0;
+    const auto port = MakeLibraryPort({folder.path}, Chosen({}), [&] { return now; });
+    const auto loads = [] {
+        char count[16] = "0";
+        GetEnvironmentVariableA("PORT_LIBRARY_LOADS", count, sizeof count);
+        return std::atoi(count);
+    };
+    SetEnvironmentVariableA("PORT_LIBRARY_LOADS", "0");
+    for (; now < 10 * 60000; now += 50) // ten minutes of ticks
+        port->Inp(kStatusPort);
+    EXPECT_EQ(loads(), 10);
+    std::filesystem::remove(library);
+    folder.Place("inpout32.dll", "inpout32.dll");
+    for (const std::uint32_t until = now + 5000; now <= until; now += 50)
+        port->Inp(kStatusPort);
+    EXPECT_EQ(port->Inp(kStatusPort).status, 0x71);
+}
+
 // A port whose reads block until released, and a lister that blocks until released.
 struct Gate {
     HANDLE open = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -323,8 +346,41 @@ TEST(Win32Launcher, ANormalFileIsStartedAsOneFileAndTheRegistryIsOnlyRead) {
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName), ERROR_SUCCESS);
 }
 
+// The mutex of the running one, held by a thread of this test as another session's Larkmoor, which
+// has no window here; with the event of one in this session, it is asked to show its window.
+TEST(OnePerPc, AStartInAnotherSessionIsToldAndTakesOverASecondInThisOneAsksToBeShown) {
+    const std::string title = "Larkmoor Test " + std::to_string(GetCurrentProcessId());
+    Event holding(true), ended(true), done(true);
+    // Each thread holds what it takes until it ends.
+    StartThread([&] {
+        CreateMutexA(nullptr, TRUE, ("Global\\" + title).c_str());
+        SetEvent(holding.Handle());
+        WaitForSingleObject(ended.Handle(), INFINITE); // then ends without letting go: abandoned
+    });
+    WaitForSingleObject(holding.Handle(), INFINITE);
+    std::string told;
+    std::atomic<int> held = -1;
+    StartThread([&] {
+        held = HoldThePc(title, [&](const std::string& text) { told = text; });
+        WaitForSingleObject(done.Handle(), INFINITE);
+    });
+    Sleep(500);
+    EXPECT_EQ(held, -1);
+    SetEvent(ended.Handle());
+    for (int i = 0; i < 300 && held == -1; ++i)
+        Sleep(10);
+    EXPECT_EQ(held, 1);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "already runs on this PC, in another user's session",
+                        told);
+    // The one holding it now is in this session: a later start asks it to show its window.
+    told.clear();
+    EXPECT_FALSE(HoldThePc(title, [&](const std::string& text) { told = text; }));
+    EXPECT_EQ(told, "");
+    SetEvent(done.Handle());
+}
+
 // The program itself, started twice: the second start shows the first's window and ends.
-TEST(OneInstance, ASecondStartRestoresTheFirstWindowAndEnds) {
+TEST(LarkmoorExe, ASecondStartRestoresTheFirstWindowAndEnds) {
     const auto start = [] {
         return reinterpret_cast<HANDLE>(_spawnl(_P_NOWAIT, LARKMOOR_EXE, "larkmoor", nullptr));
     };
@@ -344,6 +400,46 @@ TEST(OneInstance, ASecondStartRestoresTheFirstWindowAndEnds) {
     TerminateProcess(first, 1);
     CloseHandle(first);
     CloseHandle(second);
+}
+
+// The texts of the windows `window` holds.
+std::vector<std::string> Texts(HWND window) {
+    std::vector<std::string> texts;
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM to) {
+            char text[64] = "";
+            GetWindowTextA(child, text, sizeof text);
+            reinterpret_cast<std::vector<std::string>*>(to)->push_back(text);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&texts));
+    return texts;
+}
+
+// Beside a port library that never ends its start-up (holding the loader lock): the clock ticks
+// on, and "Exit" ends the process all the same.
+TEST(LarkmoorExe, ExitEndsItWhileAPortLibraryHangsInItsStartUp) {
+    Folder folder("Larkmoor Stuck");
+    const std::string program = folder.path + "\\larkmoor.exe";
+    ASSERT_TRUE(std::filesystem::copy_file(LARKMOOR_EXE, program));
+    folder.Place("stuck.dll", "ntport.dll");
+    HANDLE running =
+        reinterpret_cast<HANDLE>(_spawnl(_P_NOWAIT, program.c_str(), "larkmoor", nullptr));
+    HWND window = nullptr;
+    for (int i = 0; i < 1000 && !(window = FindWindowA("LarkmoorForm", "Larkmoor")); ++i)
+        Sleep(10);
+    ASSERT_TRUE(window);
+    Sleep(300);
+    const std::vector<std::string> before = Texts(window);
+    Sleep(1500);
+    EXPECT_NE(Texts(window), before);
+    const UINT exitId = GetMenuItemID(GetSubMenu(GetMenu(window), 0), 0);
+    PostMessageA(window, WM_COMMAND, exitId, 0);
+    EXPECT_EQ(WaitForSingleObject(running, 3000), WAIT_OBJECT_0);
+    TerminateProcess(running, 1);
+    WaitForSingleObject(running, 3000);
+    CloseHandle(running);
 }
 
 } // namespace
