@@ -18,13 +18,11 @@ extern "C" __declspec(dllexport) int __stdcall IsInpOutDriverOpen() {
 #endif
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
-    if (reason != DLL_PROCESS_ATTACH)
-        return TRUE;
+    char loads[16] = "0";
+    if (reason == DLL_PROCESS_ATTACH && GetEnvironmentVariableA("PORT_LIBRARY_LOADS", loads, 16))
+        SetEnvironmentVariableA("PORT_LIBRARY_LOADS", std::to_string(std::atoi(loads) + 1).c_str());
 #ifdef STUCK
     Sleep(INFINITE);
 #endif
-    char loads[16] = "0";
-    GetEnvironmentVariableA("PORT_LIBRARY_LOADS", loads, sizeof loads);
-    SetEnvironmentVariableA("PORT_LIBRARY_LOADS", std::to_string(std::atoi(loads) + 1).c_str());
     return TRUE;
 }
