@@ -142,12 +142,13 @@ Seat ThisSeat() {
 Instance FindInstance(const std::string& folder, const Seat& me) {
     const std::string path = folder + "/lock";
     const int lock = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640);
-    if (lock < 0 && errno == ENOENT)
+    const int error = lock < 0 ? errno : 0;
+    if (error == ENOENT)
         return {};
-    if (lock < 0)
+    if (error != 0)
         return {Is::kRefused, -1, -1,
                 std::string(kTitle) + " cannot make sure that it runs only once on this PC: " +
-                    path + " cannot be opened: " + Errno(errno) +
+                    path + " cannot be opened: " + Errno(error) +
                     ".\nAdd this user to the group larkmoor and log in again."};
     (void)fchmod(lock, 0640); // where this start made it, against a narrow umask
     Instance found{Is::kElsewhere, lock, -1, ""};

@@ -13,16 +13,21 @@ namespace {
 // until it ends; Windows lets it go however the process ends, as abandoned. Any signed-in user may
 // wait on it (SYNCHRONIZE), so that a start in another session can take over. In its own session
 // it waits on an event that any user may set (EVENT_MODIFY_STATE), so that a start that is not
-// elevated can ask an elevated one to come to the front, which it could not do itself.
+// elevated can ask an elevated one to come to the front, which it could not do itself: an elevated
+// process's objects carry its high integrity level, which no normal start may write to, so the
+// event is labelled medium (a label XP does not know: there it goes without).
 constexpr const char* kMutexAccess = "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100000;;;AU)";
-constexpr const char* kEventAccess = "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100002;;;AU)";
+constexpr const char* kEventAccess = "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100002;;;AU)S:(ML;;NW;;;ME)";
 
-// Security attributes from a descriptor in SDDL, freed with their owner.
+// Security attributes from a descriptor in SDDL, freed with their owner; without its label (S:)
+// where the system does not know it.
 class Access {
   public:
-    explicit Access(const char* sddl) {
-        ConvertStringSecurityDescriptorToSecurityDescriptorA(
-            sddl, SDDL_REVISION_1, &attributes_.lpSecurityDescriptor, nullptr);
+    explicit Access(const std::string& sddl) {
+        for (const std::string& text : {sddl, sddl.substr(0, sddl.find("S:"))})
+            if (ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                    text.c_str(), SDDL_REVISION_1, &attributes_.lpSecurityDescriptor, nullptr))
+                break;
     }
     ~Access() { LocalFree(attributes_.lpSecurityDescriptor); }
     Access(const Access&) = delete;
