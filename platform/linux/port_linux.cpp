@@ -3,7 +3,9 @@
 #include "errno_text.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +23,10 @@ namespace fs = std::filesystem;
 namespace {
 constexpr unsigned kParallelBase = 0x378;
 
+// A claim of a port that another program holds sleeps in the kernel holding ppdev's one lock,
+// which that program needs to let go of the port: it is interrupted after this long.
+constexpr std::chrono::milliseconds kClaimLimit{200};
+
 std::string Hex(unsigned value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%x", value);
@@ -33,7 +39,7 @@ class SystemPpdev : public PpdevIo {
         const int fd = open(device.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0)
             return -errno;
-        if (ioctl(fd, PPCLAIM) != 0) {
+        if (WithinLimit(kClaimLimit, [fd] { return ioctl(fd, PPCLAIM); }) != 0) {
             const int error = errno;
             close(fd);
             return -error;
@@ -82,12 +88,43 @@ std::string ClaimFailure(const PortChoice& choice, int error) {
     case EPERM:
         return Named(choice) + " cannot be opened: " + Errno(error) +
                ". Add this user to the group lp and log in again.";
+    case EINTR:
+        return Named(choice) + " is held by another program: stop it. Looked at again every " +
+               std::to_string(kPortRetry.count()) + " s.";
     default:
         return Named(choice) + " cannot be claimed: " + Errno(error) + ".";
     }
 }
 
 } // namespace
+
+int WithinLimit(std::chrono::milliseconds limit, const std::function<int()>& call) {
+    // A handler without SA_RESTART: the signal ends the call rather than resuming it.
+    static const int signal = [] {
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGRTMIN, &action, nullptr);
+        return SIGRTMIN;
+    }();
+    sigevent event{};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = signal;
+    event._sigev_un._tid = gettid();
+    timer_t timer;
+    if (timer_create(CLOCK_MONOTONIC, &event, &timer) != 0)
+        return call();
+    // Again and again: a signal that comes just before the call sleeps is not its last.
+    const auto ns = std::chrono::nanoseconds(limit).count();
+    const timespec every{ns / 1'000'000'000, ns % 1'000'000'000};
+    const itimerspec repeating{every, every};
+    timer_settime(timer, 0, &repeating, nullptr);
+    const int result = call();
+    const int error = errno;
+    timer_delete(timer);
+    errno = error;
+    return result;
+}
 
 PortChoice FindFirstPort(const std::string& proc, const std::string& dev) {
     // A removed port stays listed, without its base address, while a program still holds it.

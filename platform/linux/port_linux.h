@@ -24,6 +24,10 @@ class PpdevIo {
 };
 std::shared_ptr<PpdevIo> MakeSystemPpdev();
 
+// Makes `call`, a system call that may sleep, on the calling thread, and interrupts it with a
+// signal every `limit` until it returns: one that sleeps interruptibly then fails with EINTR.
+int WithinLimit(std::chrono::milliseconds limit, const std::function<int()>& call);
+
 // The first parallel port as the kernel lists it under `proc`/sys/dev/parport: the one at base
 // 0x378, else the lowest parportN whatever its address, and its ppdev device under `dev`.
 struct PortChoice {

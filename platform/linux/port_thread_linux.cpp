@@ -17,6 +17,10 @@ using namespace std::chrono_literals;
 // after the last) takes it: the contact's state is then at most about 10 ms old when acted on.
 constexpr auto kReadAfter = 40ms;
 
+// How long the end of the port waits for its thread: the program ends within about a second of
+// its windows, whatever the kernel makes that thread wait for.
+constexpr auto kStopWait = 500ms;
+
 // What the caller and the reading thread share; the last of them to let go frees it.
 struct Shared {
     explicit Shared(PortMachine machine) : port(std::move(machine)) {}
@@ -65,7 +69,7 @@ class ThreadedPort : public Port {
         s_->stop = true;
         s_->changed.notify_all();
         // A thread stuck in the kernel is left to end by itself; the shared state outlives it.
-        const bool ended = s_->changed.wait_for(lock, 2s, [&] { return s_->ended; });
+        const bool ended = s_->changed.wait_for(lock, kStopWait, [&] { return s_->ended; });
         lock.unlock();
         ended ? thread_.join() : thread_.detach();
     }

@@ -1,49 +1,98 @@
 #include "platform/win32/one_instance_win32.h"
 
 #include "platform/win32/window_win32.h" // kWin32FormClass
+#include "platform/win32/worker_win32.h"
+
+#include <sddl.h>
 
 namespace larkmoor {
 
 namespace {
 
-// The main window of the running Larkmoor in this session, restored and brought to the front.
-// False when there is none here after a few seconds (it may still be opening its window).
-bool BringRunningToFront(const char* title) {
-    for (int attempt = 0; attempt < 50; ++attempt, Sleep(100)) {
-        HWND window = FindWindowA(kWin32FormClass, title);
-        if (!window)
-            continue;
-        if (IsIconic(window))
-            ShowWindow(window, SW_RESTORE);
-        SetForegroundWindow(window);
-        return true;
+// The running one holds a mutex in the Global\ namespace, one for all sessions (present since XP),
+// until it ends; Windows lets it go however the process ends, as abandoned. Any signed-in user may
+// wait on it (SYNCHRONIZE), so that a start in another session can take over. In its own session
+// it waits on an event that any user may set (EVENT_MODIFY_STATE), so that a start that is not
+// elevated can ask an elevated one to come to the front, which it could not do itself: an elevated
+// process's objects carry its high integrity level, which no normal start may write to, so the
+// event is labelled medium (a label XP does not know: there it goes without).
+constexpr const char* kMutexAccess = "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100000;;;AU)";
+constexpr const char* kEventAccess = "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100002;;;AU)S:(ML;;NW;;;ME)";
+
+// Security attributes from a descriptor in SDDL, freed with their owner; without its label (S:)
+// where the system does not know it.
+class Access {
+  public:
+    explicit Access(const std::string& sddl) {
+        for (const std::string& text : {sddl, sddl.substr(0, sddl.find("S:"))})
+            if (ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                    text.c_str(), SDDL_REVISION_1, &attributes_.lpSecurityDescriptor, nullptr))
+                break;
     }
-    return false;
+    ~Access() { LocalFree(attributes_.lpSecurityDescriptor); }
+    Access(const Access&) = delete;
+    Access& operator=(const Access&) = delete;
+    SECURITY_ATTRIBUTES* Attributes() { return &attributes_; }
+
+  private:
+    SECURITY_ATTRIBUTES attributes_{sizeof attributes_, nullptr, FALSE};
+};
+
+// An abandoned mutex counts as ended: its holder is gone, and the mutex is now this thread's.
+bool Taken(DWORD wait) {
+    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+}
+
+// Brings the main window of this process to the front each time a later start asks.
+void ShowWhenAsked(const std::string& title, const std::string& eventName) {
+    HANDLE asked = CreateEventA(Access(kEventAccess).Attributes(), FALSE, FALSE, eventName.c_str());
+    if (!asked)
+        return;
+    StartThread([asked, title] {
+        while (WaitForSingleObject(asked, INFINITE) == WAIT_OBJECT_0) {
+            HWND window = FindWindowA(kWin32FormClass, title.c_str());
+            if (!window)
+                continue;
+            if (IsIconic(window))
+                ShowWindowAsync(window, SW_RESTORE);
+            SetForegroundWindow(window);
+        }
+    });
+}
+
+// True when a Larkmoor in this session was there to be asked to come to the front.
+bool AskToShow(const std::string& eventName) {
+    HANDLE asked = OpenEventA(EVENT_MODIFY_STATE, FALSE, eventName.c_str());
+    if (!asked)
+        return false;
+    AllowSetForegroundWindow(ASFW_ANY); // the foreground is this start's to give
+    const bool set = SetEvent(asked);
+    CloseHandle(asked);
+    return set;
 }
 
 } // namespace
 
-bool FirstOnThisPc(const char* title) {
-    // The Global\ namespace is one for all sessions (present since XP). The handle stays open for
-    // the life of the process, which Windows closes at its end, however it ends.
-    const std::string name = std::string("Global\\") + title;
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
-    const DWORD error = GetLastError();
-    if (mutex && error != ERROR_ALREADY_EXISTS)
-        return true;
-    // Access is denied where another user's Larkmoor holds the name; on any other failure the
-    // PC cannot tell, and two are better than none.
-    if (mutex)
-        CloseHandle(mutex);
-    else if (error != ERROR_ACCESS_DENIED)
-        return true;
-    if (!BringRunningToFront(title))
-        MessageBoxA(nullptr,
-                    (std::string(title) + " is already running on this PC, in another user's "
-                                          "session. Only one may run, since each sets the clock.")
-                        .c_str(),
-                    title, MB_OK | MB_ICONINFORMATION);
-    return false;
+bool HoldThePc(const std::string& title, const std::function<void(const std::string&)>& tell) {
+    const std::string name = "Global\\" + title, eventName = "Local\\" + title + " show";
+    // The handle stays open for the life of the process, which Windows closes at its end.
+    HANDLE mutex = CreateMutexA(Access(kMutexAccess).Attributes(), TRUE, name.c_str());
+    bool held = mutex && GetLastError() != ERROR_ALREADY_EXISTS;
+    if (!mutex) // another user's: it may only be waited on
+        mutex = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+    if (!mutex)
+        return true; // the PC cannot tell: two are better than none
+    if (!held && !Taken(WaitForSingleObject(mutex, 0))) {
+        if (AskToShow(eventName))
+            return false;
+        tell(title + " already runs on this PC, in another user's session.\nOnly one may run, "
+                     "since each sets the clock and reads the port. This one starts by itself "
+                     "once that one has ended.");
+        while (!Taken(WaitForSingleObject(mutex, INFINITE))) {
+        }
+    }
+    ShowWhenAsked(title, eventName);
+    return true;
 }
 
 } // namespace larkmoor

@@ -3,11 +3,16 @@
 // One Larkmoor per PC: two would both set the clock and both want the port, even when they run in
 // two users' sessions.
 
+#include <functional>
+#include <string>
+
 namespace larkmoor {
 
-// True when no other Larkmoor runs on this PC, in any session; this one then holds the PC until
-// it ends. Otherwise the running main window, titled `title`, is brought to the front (or, where
-// it runs in another user's session, the user is told so) and this process should end.
-bool FirstOnThisPc(const char* title);
+// Makes this process the one Larkmoor of the PC, in whichever session it runs: true once it holds
+// the PC, which it then does until it ends. Where the running one is in this session, it is asked
+// to bring its main window, titled `title`, to the front, and the result is false: this process
+// should end. Where it runs in another session, `tell` is given what to say, and this waits until
+// that one ends.
+bool HoldThePc(const std::string& title, const std::function<void(const std::string&)>& tell);
 
 } // namespace larkmoor

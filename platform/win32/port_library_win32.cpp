@@ -14,6 +14,11 @@ struct PortLibrary {
 };
 constexpr PortLibrary kLibraries[] = {{"ntport.dll", "Inp"}, {"inpout32.dll", "Inp32"}};
 
+// Each load of a port library runs its start-up again, which may try to install its driver again:
+// one that was refused is loaded again only when the library files change (looked at every
+// kLookAgainMs), or after this long.
+constexpr std::uint32_t kRetryRefusedMs = 60000;
+
 // Calls a library routine with one argument and returns eax. The port libraries document their
 // routines as stdcall, but a cdecl one leaves its argument on the stack: the stack pointer is
 // kept in esi, which both conventions preserve, and put back after the call, so either is safe.
@@ -45,8 +50,7 @@ class LibraryPort : public Port {
     }
 
     PortReading Inp(std::uint16_t address) override {
-        // Unsigned arithmetic: the difference is right across the tick count's wraparound.
-        if (!library_ && (!lookedAt_ || ticks_() - *lookedAt_ >= kLookAgainMs))
+        if (!library_ && LookAgain())
             Look();
         if (!library_)
             return {std::nullopt, why_};
@@ -57,6 +61,36 @@ class LibraryPort : public Port {
     }
 
   private:
+    // True when the library files have changed since the last look, or that look is long past.
+    // Unsigned arithmetic: the differences are right across the tick count's wraparound.
+    bool LookAgain() {
+        const std::uint32_t now = ticks_();
+        if (checkedAt_ && now - *checkedAt_ < kLookAgainMs)
+            return false;
+        checkedAt_ = now;
+        std::string files = Files();
+        if (lookedAt_ && files == files_ && now - *lookedAt_ < kRetryRefusedMs)
+            return false;
+        files_ = std::move(files);
+        return true;
+    }
+
+    // Each library file in the folders, with its size and the time it was last written.
+    std::string Files() const {
+        std::string files;
+        for (const PortLibrary& candidate : kLibraries) {
+            for (const std::string& folder : folders_) {
+                const std::string path = folder + "\\" + candidate.file;
+                WIN32_FILE_ATTRIBUTE_DATA file;
+                if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &file))
+                    files += path + ' ' + std::to_string(file.nFileSizeLow) + ' ' +
+                             std::to_string(file.ftLastWriteTime.dwLowDateTime) + ' ' +
+                             std::to_string(file.ftLastWriteTime.dwHighDateTime) + '\n';
+            }
+        }
+        return files;
+    }
+
     // Takes the first library that loads, has its routine and, where it can say so, has its
     // driver open. Only full paths are loaded: never the current directory or PATH.
     void Look() {
@@ -125,7 +159,8 @@ class LibraryPort : public Port {
     std::vector<std::string> folders_;
     ChosenRegister chosen_;
     TickCount ticks_;
-    std::optional<std::uint32_t> lookedAt_;
+    std::optional<std::uint32_t> lookedAt_, checkedAt_;
+    std::string files_; // as Files() found them at the last look
     HMODULE library_ = nullptr;
     FARPROC inp_ = nullptr;
     std::string path_;

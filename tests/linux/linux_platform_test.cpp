@@ -2,6 +2,7 @@
 // helper (never able to set this machine's clock), and programs started from a path.
 #include "fakes.h"
 #include "platform/linux/clock_linux.h"
+#include "platform/linux/one_instance_linux.h"
 #include "platform/linux/port_linux.h"
 #include "platform/linux/programs_linux.h"
 #include "platform/linux/set_clock.h"
@@ -18,13 +19,21 @@
 #include <fstream>
 #include <linux/capability.h>
 #include <optional>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace larkmoor {
 namespace fs = std::filesystem;
+
+bool Has(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
 
 // A fresh folder for one test, removed with everything in it at the end.
 struct TempDir {
@@ -40,20 +49,25 @@ struct TempDir {
 };
 
 // A ppdev device over the fake /dev: a claim opens the file; reads answer `status` or fail as
-// told; every call waits while `stuck` is set, as one held up in the kernel does.
+// told; every call waits while `stuck` is set (for at most 5 s), as one held up in the kernel
+// does. A read that answers 0x00 deletes the device first, as the kernel does to a removed port.
 struct FakePpdev : PpdevIo {
     std::atomic<int> claims = 0, claimError = 0, readError = 0, closes = 0, status = 0x7F;
     std::atomic<bool> stuck = false;
     void Wait() const {
-        for (; stuck; usleep(1000)) {
-        }
+        for (int i = 0; stuck && i < 5000; ++i)
+            usleep(1000);
     }
-    int OpenAndClaim(const std::string& device) override {
+    int OpenAndClaim(const std::string& path) override {
         Wait(), ++claims;
-        const int fd = claimError ? (errno = claimError, -1) : open(device.c_str(), O_RDONLY);
+        const int fd = claimError ? (errno = claimError, -1) : open(path.c_str(), O_RDONLY);
         return fd < 0 ? -errno : fd;
     }
-    int ReadStatus(int, std::uint8_t& s) override { return Wait(), s = status, readError; }
+    int ReadStatus(int fd, std::uint8_t& s) override {
+        if (Wait(), status == 0)
+            fs::remove(fs::read_symlink("/proc/self/fd/" + std::to_string(fd)));
+        return s = status, readError;
+    }
     void Close(int fd) override { ++closes, close(fd); }
 };
 
@@ -111,7 +125,6 @@ TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNe
     EXPECT_TRUE(tree.Until(""));
     // Removed: the kernel deletes the device, then the held descriptor reads 0 (closed); the
     // port stays listed, without its address, while anyone holds it.
-    fs::remove(tree.dir.path / "dev/parport1");
     tree.io->status = 0;
     EXPECT_TRUE(tree.Until("The kernel has removed parport1 at 0x378")) << tree.lblPort.toolTip;
     fs::remove(tree.dir.path / "proc/sys/dev/parport/parport1/base-addr");
@@ -146,6 +159,64 @@ TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNe
     EXPECT_TRUE(tree.Until(""));
     EXPECT_EQ(std::tuple(tree.io->claims.load(), tree.io->closes.load(), tree.clock.sets.size()),
               std::tuple(5, 3, 1u));
+    // Ended while its thread is held up in the kernel: the port lets the thread go, which lets
+    // go of the device once the kernel answers.
+    tree.io->stuck = true;
+    tree.Later(1);
+    EXPECT_TRUE(tree.Until("Waiting for the kernel to read"));
+    const auto quit = std::chrono::steady_clock::now();
+    tree.watcher.reset(), tree.port.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - quit, std::chrono::seconds(1));
+    tree.io->stuck = false;
+    for (int i = 0; i < 300 && tree.io->closes == 3; ++i)
+        usleep(10000);
+    // The real claim of a file that is no port: refused, its descriptor closed.
+    const auto open = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+    const auto before = open();
+    EXPECT_EQ(MakeSystemPpdev()->OpenAndClaim(tree.dir.Put("plain", "")), -ENOTTY);
+    EXPECT_EQ(open(), before);
+}
+
+TEST(OneLarkmoorPerPc, ShownOnItsSeatElsewhereSaidAndTakenOverNeverTwoNorSilently) {
+    using Is = Instance::Is;
+    TempDir dir;
+    const std::string folder = fs::path(dir.Put("lock", "")).parent_path();
+    const Seat here{getuid(), ":0", ""};
+    EXPECT_EQ(FindInstance(dir.Put("plain", ""), here).is, Is::kRefused);
+    Instance holder = FindInstance(folder, here);
+    ASSERT_EQ(holder.is, Is::kFirst);
+    // A holder that answers nobody, its queue full: still a holder.
+    sockaddr_un address{AF_UNIX, {}};
+    (folder + "/socket").copy(address.sun_path, sizeof address.sun_path - 1);
+    std::vector<int> queued{socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0)};
+    while (connect(queued.back(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        queued.push_back(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    const Instance full = FindInstance(folder, here);
+    EXPECT_TRUE(full.is == Is::kElsewhere && Has(full.message, "does not answer")) << full.message;
+    for (int fd : queued)
+        close(fd);
+    EXPECT_EQ(AnswerRequests(holder.listening, here), std::nullopt); // they asked nothing
+    // Answering: a start on its seat has the window shown, with its token; a start on another
+    // display, or of another user than the holder's, is told where it runs and by whom.
+    const std::string by = "for the user root (process " + std::to_string(getpid()) + ")";
+    Instance other;
+    for (const auto& [uid, display, is] : {std::tuple{here.uid, ":0", Is::kShown},
+                                           {here.uid, ":1", Is::kElsewhere},
+                                           {here.uid + 1, ":0", Is::kElsewhere}}) {
+        std::jthread start([&] { other = FindInstance(folder, {here.uid, display, "token"}); });
+        pollfd ready{holder.listening, POLLIN, 0};
+        poll(&ready, 1, 5000);
+        const auto token = AnswerRequests(holder.listening, {uid, ":0", ""});
+        start.join();
+        EXPECT_EQ(token, is == Is::kShown ? std::optional("token") : std::nullopt);
+        EXPECT_EQ(other.is, is) << display;
+        EXPECT_TRUE(is == Is::kShown || Has(other.message, (by + ", on the display :0.").c_str()))
+            << other.message;
+    }
+    // The last one waits, and takes over once the holder has ended.
+    EXPECT_FALSE(TakeOver(other, folder));
+    close(holder.lock), close(holder.listening);
+    EXPECT_TRUE(TakeOver(other, folder) && other.is == Is::kFirst && other.listening >= 0);
 }
 
 // Takes CAP_SYS_TIME from this process and all it starts, for good; true when it is gone
@@ -177,10 +248,6 @@ struct WithoutTimeCapability : ::testing::Environment {
 const auto* const kWithoutTimeCapability =
     ::testing::AddGlobalTestEnvironment(new WithoutTimeCapability);
 
-bool Has(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
-
 TEST(ClockHelper, SetsFromAFreshReadingBeforeItSaysAnythingAndOnlyInTheSystemsZone) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root: a mount namespace";
@@ -210,9 +277,10 @@ TEST(ClockHelper, SetsFromAFreshReadingBeforeItSaysAnythingAndOnlyInTheSystemsZo
     }
     // Its output blocked (a full pipe), it has tried its set already: nothing it reads before
     // the block can be set after it.
-    const std::string blocked = "(head -c 65536 /dev/zero; exec strace -o " + trace + " " +
-                                CLOCK_HELPER + ") | (sleep 1; grep -q 'clock_settime(CLOCK_' " +
-                                trace + "; found=$?; cat >/dev/null; exit $found)";
+    const std::string blocked =
+        "(head -c 65536 /dev/zero; exec strace -o " + trace + " " + CLOCK_HELPER +
+        ") | (found=1; for i in $(seq 150); do grep -q 'clock_settime(CLOCK_' " + trace +
+        " && found=0 && break; sleep 0.1; done; cat >/dev/null; exit $found)";
     EXPECT_EQ(std::system(blocked.c_str()), 0) << blocked;
 }
 

@@ -6,7 +6,9 @@
 #include "about/about.h"
 #include "fakes.h"
 #include "platform/win32/clock_win32.h"
+#include "platform/win32/one_instance_win32.h"
 #include "platform/win32/port_win32.h"
+#include "platform/win32/worker_win32.h"
 
 #include <gtest/gtest.h>
 
@@ -199,6 +201,19 @@ TEST(PortLibrary, OneLaterBesideTheProgramIsUsedWithin5SecondsOneInTheCurrentDir
     std::filesystem::remove(later);
 }
 
+TEST(PortLibrary, ARefusedOneIsLoadedAgainOnlyOnceAMinute) {
+    Folder folder;
+    folder.Place("closed.dll", "inpout32.dll");
+    std::uint32_t now = 0;
+    const auto port = MakeLibraryPort({folder.path}, Chosen({}), [&] { return now; });
+    SetEnvironmentVariableA("PORT_LIBRARY_LOADS", "0");
+    for (; now < 10 * 60000; now += 50) // ten minutes of ticks
+        port->Inp(kStatusPort);
+    char loads[16] = "";
+    GetEnvironmentVariableA("PORT_LIBRARY_LOADS", loads, sizeof loads);
+    EXPECT_STREQ(loads, "10");
+}
+
 // A port whose reads block until released, and a lister that blocks until released.
 struct Gate {
     HANDLE open = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -323,27 +338,61 @@ TEST(Win32Launcher, ANormalFileIsStartedAsOneFileAndTheRegistryIsOnlyRead) {
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName), ERROR_SUCCESS);
 }
 
-// The program itself, started twice: the second start shows the first's window and ends.
-TEST(OneInstance, ASecondStartRestoresTheFirstWindowAndEnds) {
-    const auto start = [] {
-        return reinterpret_cast<HANDLE>(_spawnl(_P_NOWAIT, LARKMOOR_EXE, "larkmoor", nullptr));
+// The mutex of the running one, held by a thread of this test as another session's Larkmoor, which
+// has no window here; with the event of one in this session, it is asked to show its window.
+TEST(OnePerPc, AStartInAnotherSessionIsToldAndTakesOverASecondInThisOneAsksToBeShown) {
+    const std::string title = "Larkmoor Test " + std::to_string(GetCurrentProcessId());
+    Event holding(true), ended(true), done(true);
+    StartThread([&] { // ends without letting go: abandoned
+        CreateMutexA(nullptr, TRUE, ("Global\\" + title).c_str());
+        SignalObjectAndWait(holding.Handle(), ended.Handle(), INFINITE, FALSE);
+    });
+    WaitForSingleObject(holding.Handle(), INFINITE);
+    std::string told;
+    std::atomic<int> held = -1;
+    StartThread([&] { // holds the PC until the test ends
+        held = HoldThePc(title, [&](const std::string& text) { told = text; });
+        WaitForSingleObject(done.Handle(), INFINITE);
+    });
+    Sleep(500); // told, and waiting
+    SetEvent(ended.Handle());
+    for (int i = 0; i < 300 && held == -1; ++i)
+        Sleep(10);
+    EXPECT_TRUE(held == 1 && told.find("in another user's session.") != std::string::npos) << told;
+    // Now held in this session: a later start asks it to show its window, and says nothing.
+    EXPECT_FALSE(HoldThePc(title, [](const std::string& text) { ADD_FAILURE() << text; }));
+    SetEvent(done.Handle());
+}
+
+// The program itself, beside a port library that never ends its start-up (holding the loader
+// lock), started twice: the second restores the first's window and ends; the first's clock ticks
+// on, and "Exit" ends it all the same.
+TEST(LarkmoorExe, ASecondStartShowsTheFirstWhichTicksBesideAHungLibraryAndEndsAtExit) {
+    Folder folder("Larkmoor Stuck");
+    const std::string program = folder.path + "\\larkmoor.exe";
+    ASSERT_TRUE(std::filesystem::copy_file(LARKMOOR_EXE, program));
+    folder.Place("stuck.dll", "ntport.dll");
+    const auto start = [&] {
+        return reinterpret_cast<HANDLE>(_spawnl(_P_NOWAIT, program.c_str(), "larkmoor", nullptr));
     };
-    HANDLE first = start();
+    HANDLE first = start(), second = nullptr;
     HWND window = nullptr;
     for (int i = 0; i < 1000 && !(window = FindWindowA("LarkmoorForm", "Larkmoor")); ++i)
         Sleep(10);
     ASSERT_TRUE(window);
     ShowWindow(window, SW_MINIMIZE);
-    HANDLE second = start();
-    EXPECT_EQ(WaitForSingleObject(second, 10000), WAIT_OBJECT_0);
-    TerminateProcess(second, 1); // where it did not end, so that the run does not wait for it
+    EXPECT_EQ(WaitForSingleObject(second = start(), 10000), WAIT_OBJECT_0);
+    for (int i = 0; i < 300 && IsIconic(window); ++i) // the first restores it when it can
+        Sleep(10);
     EXPECT_FALSE(IsIconic(window));
-    EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_TIMEOUT);
-    PostMessageA(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitForSingleObject(first, 10000), WAIT_OBJECT_0);
-    TerminateProcess(first, 1);
-    CloseHandle(first);
-    CloseHandle(second);
+    char before[16] = "", after[16] = "";
+    GetDlgItemTextA(window, 101, before, sizeof before); // lblTime, the second control
+    Sleep(1500);
+    EXPECT_STRNE((GetDlgItemTextA(window, 101, after, sizeof after), after), before);
+    PostMessageA(window, WM_COMMAND, 1000, 0); // "Exit", the menu's first command
+    EXPECT_EQ(WaitForSingleObject(first, 3000), WAIT_OBJECT_0);
+    for (HANDLE process : {first, second}) // where one did not end, so that the run goes on
+        TerminateProcess(process, 1), WaitForSingleObject(process, 3000), CloseHandle(process);
 }
 
 } // namespace

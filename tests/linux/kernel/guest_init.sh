@@ -57,6 +57,8 @@ chown root:_larkmoor-rtc /usr/libexec/larkmoor/larkmoor-set-clock
 chmod 2755 /usr/libexec/larkmoor/larkmoor-set-clock
 setcap cap_sys_time+ep /usr/libexec/larkmoor/larkmoor-set-clock
 pnp=$(ls /sys/bus/pnp/drivers/parport_pc | grep '^00:')
+# The lock's folder, as the package's tmpfiles.d entry makes it.
+mkdir -p /run/larkmoor && chown root:larkmoor /run/larkmoor && chmod 2770 /run/larkmoor
 
 # What the kernel does to a port removed under a program that holds it.
 contact 7f
@@ -155,6 +157,33 @@ check "a second start ends and the first raises its window" \
     "status $status after $(awk "BEGIN{printf \"%.1f\", $(up) - $second_start}")s; running: $(pidof larkmoor); Qt: $(tail -n 1 /tmp/larkmoor.log)"
 closure
 check "the first still sets the clock" "$(set_at && echo true)" "after $took"
+
+# Another program holds the port, and a new Larkmoor claims it all the same (its look at
+# devices/active shown "none", as in the instant between two uses of the port by that program):
+# the claim, which holds ppdev's lock while it waits, is cut short, so the other program's
+# release is not held up; once it has let go, Larkmoor claims the port within 5 s.
+kill $pid
+within 5 sh -c '! pidof larkmoor >/dev/null'
+contact 7f
+port_claimer /dev/parport0 release >/tmp/release.log 2>&1 &
+claimer=$!
+sleep 0.5
+echo none >/tmp/active
+mount -o bind /tmp/active /proc/sys/dev/parport/parport0/devices/active
+as_user /usr/bin/larkmoor >/tmp/larkmoor.log 2>&1 &
+within 30 pidof larkmoor >/dev/null
+pid=$(pidof larkmoor)
+sleep 4 # its first look, at its start, has claimed
+kill -USR1 $claimer
+within 1 grep -q released /tmp/release.log
+check "another program's release is not held up by Larkmoor's claim" \
+    "$(grep -q released /tmp/release.log && echo true)" "after $took"
+umount /proc/sys/dev/parport/parport0/devices/active
+kill -9 $claimer 2>/dev/null
+within 8 holds parport0
+check "claimed once the other let go" "$(holds parport0 && echo true)" "after $took"
+closure
+check "then sets the clock" "$(set_at && echo true)" "after $took"
 
 echo "@larkmoor said: $(tr '\n' '|' </tmp/larkmoor.log)"
 echo "@done at $(up)s"
