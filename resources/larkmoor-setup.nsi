@@ -92,7 +92,7 @@ Var TaskRegistered
       SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
       System::Call "kernel32::WaitForSingleObject(p r2, i 5000) i .r3"
       ${If} $3 <> 0
-        ${Log} "It did not close within 5 s: ending it ($2 $3)"
+        ${Log} "It did not close within 5 s: ending it"
         System::Call "kernel32::TerminateProcess(p r2, i 1)"
         System::Call "kernel32::WaitForSingleObject(p r2, i 5000)"
       ${EndIf}
