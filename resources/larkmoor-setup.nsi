@@ -53,10 +53,11 @@ Var TaskRegistered
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
-!define MUI_COMPONENTSPAGE_SMALLDESC
+!define MUI_COMPONENTSPAGE_TEXT_TOP "Windows Time moves the clock back to its own time source after Larkmoor sets it: setup stops it and sets it to Disabled unless you untick it below. Uninstalling Larkmoor gives it back the state it had."
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_TEXT "$FinishText"
+!define MUI_FINISHPAGE_TEXT_LARGE
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "Start ${TITLE} now"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartLarkmoor
@@ -172,7 +173,7 @@ Section "${TITLE}" SecProgram
   Call WriteUninstallEntry
 SectionEnd
 
-Section "Stop and disable Windows Time" SecTime
+Section "Disable Windows Time" SecTime
   !insertmacro OpenTimeService
   ${If} $R9 == 0
     ${Log} "Windows Time is not installed: nothing to stop"
@@ -254,8 +255,10 @@ Function UninstallAndWait
     SetErrorLevel 0
     Quit
   ${EndIf}
+  StrCpy $2 ""
+  ${IfThen} ${Silent} ${|} StrCpy $2 "/S " ${|}
   ClearErrors
-  ExecWait '"$1\uninstall.exe" /S _?=$1' $0
+  ExecWait '"$1\uninstall.exe" $2_?=$1' $0
   ${If} ${Errors}
     StrCpy $0 2
   ${ElseIf} $0 = 0
@@ -294,7 +297,7 @@ Function InstallPortLibrary
   ${Next}
   ${If} $R0 == ""
     ${Log} "No port library: put ntport.dll or inpout32.dll in $INSTDIR"
-    StrCpy $FinishText "$FinishText$\r$\n$\r$\nIt has no port library yet: copy ntport.dll or the 32-bit inpout32.dll into that folder (or put it beside this setup program and run it again). Until then Larkmoor shows $\"No Port$\"."
+    StrCpy $FinishText "$FinishText$\r$\n$\r$\nIt has no port library yet: copy ntport.dll or the 32-bit inpout32.dll into that folder, or put it beside this setup program and run setup again. Until then Larkmoor shows $\"No Port$\"."
   ${EndIf}
 FunctionEnd
 
