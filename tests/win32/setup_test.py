@@ -2,6 +2,7 @@
 stand-in port library beside it on a share; then silently again over the running Larkmoor (an
 upgrade, which also repairs), then the silent uninstall.
 Usage: setup_test.py <wine runner> <setup.exe> <port library> <larkmoor.exe> <work folder>"""
+import glob
 import os
 import shutil
 import subprocess
@@ -67,9 +68,9 @@ def running():
 
 def run_setup(*options):
     result = wine(os.path.join(share, os.path.basename(setup)), "/S", *options)
-    with open(os.path.join(prefix, "drive_c/users", os.environ.get("USER", "root"),
-                           "Temp/larkmoor-setup.log"), errors="replace") as log:
-        assert result.returncode == 0, f"setup {options}: exit {result.returncode}\n{log.read()}"
+    logs = glob.glob(os.path.join(prefix, "drive_c/users/*/Temp/larkmoor-*.log"))
+    assert result.returncode == 0, f"setup {options}: exit {result.returncode}\n" + "".join(
+        open(log, errors="replace").read() for log in logs)
 
 
 def wait_for_service(name):
