@@ -31,7 +31,7 @@ ${StrStr}
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${TITLE}"
 !define TIME_SERVICE W32Time
 !define TASK ${TITLE}
-!define WINDOW_CLASS LarkmoorForm
+!define WINDOW_CLASS LarkmoorForm ; kWin32FormClass in platform/win32/window_win32.h
 
 Name "${TITLE}"
 OutFile "${OUTFILE}"
