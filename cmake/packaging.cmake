@@ -1,4 +1,5 @@
-# Packages: a zip for Windows (and, beside it, the setup program), a Debian package for Linux (`cmake --build <dir> --target package`).
+# Packages: a zip for Windows (and, beside it, the setup program), a Debian package for Linux
+# (`cmake --build <dir> --target package`).
 set(CPACK_PACKAGE_NAME larkmoor)
 set(CPACK_PACKAGE_VENDOR "Larkmoor")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
