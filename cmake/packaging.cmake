@@ -1,4 +1,5 @@
-# Packages: a zip for Windows, a Debian package for Linux (`cmake --build <dir> --target package`).
+# Packages: a zip for Windows (and, beside it, the setup program), a Debian package for Linux
+# (`cmake --build <dir> --target package`).
 set(CPACK_PACKAGE_NAME larkmoor)
 set(CPACK_PACKAGE_VENDOR "Larkmoor")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
@@ -15,6 +16,24 @@ if(WIN32)
                      DEPENDS ${PROJECT_SOURCE_DIR}/resources/larkmoor-task.xml
                              ${PROJECT_SOURCE_DIR}/cmake/to-utf16.py)
   add_custom_target(larkmoor_task_xml ALL DEPENDS ${task_xml})
+  # The setup program, made with NSIS beside the zip. The x86-64 build, which exists for the tests,
+  # makes its own from the same script with NSIS's x86-64 stub, so that 64-bit Wine can run it.
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(nsis_target amd64-unicode)
+  else()
+    set(nsis_target x86-unicode)
+  endif()
+  set(nsi ${PROJECT_SOURCE_DIR}/resources/larkmoor-setup.nsi)
+  add_custom_command(OUTPUT ${LARKMOOR_SETUP}
+                     COMMAND makensis -V2 -NOCD -DTITLE=${LARKMOOR_TITLE} -DVERSION=${PROJECT_VERSION}
+                             -DVERSION_TEXT=${LARKMOOR_VERSION_TEXT} -DTARGET=${nsis_target}
+                             -DOUTFILE=${LARKMOOR_SETUP} -DEXE=$<TARGET_FILE:larkmoor>
+                             -DREADME=${PROJECT_SOURCE_DIR}/resources/readme-windows.txt
+                             -DTASK_XML=${task_xml} -DICON=${PROJECT_SOURCE_DIR}/resources/larkmoor.ico
+                             ${nsi}
+                     DEPENDS ${nsi} larkmoor ${task_xml} ${PROJECT_SOURCE_DIR}/resources/readme-windows.txt
+                     VERBATIM)
+  add_custom_target(larkmoor_setup ALL DEPENDS ${LARKMOOR_SETUP})
   install(TARGETS larkmoor RUNTIME DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/resources/readme-windows.txt DESTINATION . RENAME README.txt)
   install(FILES ${task_xml} DESTINATION .)

@@ -17,3 +17,10 @@ runs_32bit_programs() {
   rm -f "$probe"
   return $status
 }
+
+# True when the Windows suites take the x86-64 path (built for x86-64, run under 64-bit Wine): where
+# 32-bit programs cannot run, or where LARKMOOR_WINDOWS_X64=1 asks for it, so that a machine with
+# both Wines can check both paths.
+windows_x64_path() {
+  [ "${LARKMOOR_WINDOWS_X64:-0}" = 1 ] || ! runs_32bit_programs
+}

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds both targets and runs every test: Linux natively (and under the sanitizers), then the
 # Windows build under Wine on a virtual display: 32-bit Wine where the kernel runs 32-bit programs,
-# else the same suites built for x86-64 under 64-bit Wine. Ends with CTest's summary of each build.
+# else (or with LARKMOOR_WINDOWS_X64=1) the same suites built for x86-64 under 64-bit Wine. Ends
+# with CTest's summary of each build.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh || exit 1
@@ -57,14 +58,17 @@ under_wine() {
 mkdir -p build
 check linux
 check linux-asan # the watcher, the forms and the Linux pieces under ASan and UBSan
-if runs_32bit_programs; then
+if ! windows_x64_path; then
   windows=(windows)
   check windows :: under_wine build/windows
 else
-  # The shipped program is still the 32-bit one: it is built and its imports checked, which runs
-  # nothing; every suite runs in the x86-64 build.
+  # The shipped program and setup are still the 32-bit ones: they are built and their imports
+  # checked, and the setup run where 32-bit Wine can start (else reported as skipped); every suite
+  # runs in the x86-64 build.
   windows=(windows windows-x64)
-  check windows --target larkmoor -- -R '^larkmoor_imports_run_on_xp$'
+  check windows --target larkmoor --target larkmoor_setup --target port_library_ntport \
+    -- -R '^(larkmoor_imports_run_on_xp|larkmoor_setup_imports_run_on_xp|larkmoor_setup)$' \
+    :: under_wine build/windows
   check windows-x64 :: under_wine build/windows-x64
 fi
 
@@ -72,9 +76,11 @@ echo
 echo "== CTest summary =="
 label() {
   case $1 in
-    windows-x64) echo "windows (x86-64 under wine64: this kernel runs no 32-bit programs)" ;;
+    windows-x64) runs_32bit_programs &&
+                 echo "windows (x86-64 under wine64: LARKMOOR_WINDOWS_X64=1)" ||
+                 echo "windows (x86-64 under wine64: this kernel runs no 32-bit programs)" ;;
     windows) [ ${#windows[@]} -eq 1 ] && echo "windows (32-bit under Wine)" ||
-             echo "windows (32-bit larkmoor.exe: its imports only)" ;;
+             echo "windows (32-bit larkmoor.exe and setup: their imports, and the setup where 32-bit Wine runs)" ;;
     *) echo "$1" ;;
   esac
 }
