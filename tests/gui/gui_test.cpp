@@ -26,10 +26,11 @@ struct GuiTest : ::testing::Test {
     ui::WindowSystem& windows = driver->Windows();
     FakePort port;
     FakeClock clock;
+    FakeReadiness readiness;
     FakeRegistry registry;
     FakePrograms programs;
     std::optional<FrmAbout> about;
-    MnuMenu menu{windows, port, clock, [this] {
+    MnuMenu menu{windows, port, clock, readiness, [this] {
                      if (!about)
                          about.emplace(windows, registry, programs);
                      about->Open();

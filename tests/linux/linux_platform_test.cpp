@@ -64,6 +64,7 @@ struct PortTree {
     std::shared_ptr<FakePpdev> io = std::make_shared<FakePpdev>();
     std::atomic<std::chrono::steady_clock::time_point> now{};
     fakes::FakeClock clock;
+    fakes::FakeReadiness readiness;
     fakes::FakeControl lblTime, lblPort;
     std::unique_ptr<Port> port;
     std::optional<ClosureWatcher> watcher;
@@ -72,7 +73,7 @@ struct PortTree {
     void Start() {
         port = MakeFirstParallelPort(
             {dir.path / "proc", dir.path / "dev", io, [this] { return now.load(); }});
-        watcher.emplace(*port, clock, lblTime, lblPort);
+        watcher.emplace(*port, clock, readiness, lblTime, lblPort);
     }
     void AddPort(const std::string& name, const char* base) {
         dir.Put("proc/sys/dev/parport/" + name + "/base-addr", std::string(base) + "\t1656\n");
@@ -264,7 +265,8 @@ TEST(ClockHelper, ItsOutcomeIsShownAndItsHardwareClockFollowsAdjtimeAndSummerTim
     fakes::FakePort port; // read open, then closed
     fakes::FakeControl lblTime, lblPort;
     const auto clock = MakeHelperClock(dir.path / "helper");
-    ClosureWatcher watcher(port, *clock, lblTime, lblPort);
+    fakes::FakeReadiness readiness;
+    ClosureWatcher watcher(port, *clock, readiness, lblTime, lblPort);
     watcher.Timer1_Timer();
     port.status = 0;
     watcher.Timer1_Timer();

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/readiness.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace larkmoor {
+
+// What the Linux checks read, so that tests can give their own files.
+struct ReadinessFiles {
+    std::string status = "/proc/self/status"; // NoNewPrivs and CapBnd, which the helper inherits
+    std::string proc = "/proc";               // the running programs
+    std::string helper;                       // the clock helper
+    // The helper's security.capability attribute, or nothing where it has none.
+    std::function<std::optional<std::string>(const std::string& path)> capabilities;
+};
+ReadinessFiles SystemReadinessFiles();
+
+// Whether the clock helper could set the clock if run now, and which time service runs.
+ClockReadiness CheckLinuxReadiness(const ReadinessFiles& files);
+
+// True when a file capability attribute (struct vfs_cap_data, any revision) permits cap_sys_time.
+bool PermitsSysTime(const std::string& attribute);
+
+// Runs `check` at once and then every `periodMs` on a thread of its own.
+std::unique_ptr<Readiness> MakeBackgroundReadiness(std::function<ClockReadiness()> check,
+                                                   int periodMs = kReadinessPeriodMs);
+
+} // namespace larkmoor
