@@ -4,6 +4,7 @@
 #include "platform/linux/clock_linux.h"
 #include "platform/linux/port_linux.h"
 #include "platform/linux/programs_linux.h"
+#include "platform/linux/readiness_linux.h"
 #include "platform/linux/set_clock.h"
 #include "watcher/watcher.h"
 
@@ -18,9 +19,13 @@
 #include <fstream>
 #include <linux/capability.h>
 #include <optional>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace larkmoor {
@@ -303,6 +308,118 @@ TEST(ClockHelper, ItsOutcomeIsShownAndItsHardwareClockFollowsAdjtimeAndSummerTim
     // Never a real RTC: a plain file refuses the request, a missing device is not written.
     EXPECT_EQ(std::pair(WriteRtc(dir.Put("rtc", ""), utc), WriteRtc(dir.path / "none", utc)),
               std::pair(ENOTTY, ENOENT));
+}
+
+// A file capability attribute: revision 2, effective, with these permitted capabilities.
+std::string CapabilityAttribute(std::uint32_t permitted) {
+    std::string bytes(20, '\0');
+    for (const auto& [at, word] : {std::pair{0, 0x02000001u}, {4, permitted}})
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = static_cast<char>(word >> 8 * i);
+    return bytes;
+}
+
+TEST(LinuxReadiness, EachCauseHasItsOwnReasonAndARunningTimeServiceIsNamed) {
+    TempDir dir;
+    const std::string ready = "Name:\tlarkmoor\nNoNewPrivs:\t0\nCapBnd:\t000001ffffffffff\n";
+    const auto timeOnly = std::optional(CapabilityAttribute(1u << CAP_SYS_TIME));
+    const auto other = std::optional(CapabilityAttribute(~(1u << CAP_SYS_TIME)));
+    const struct {
+        std::string status;
+        const char* helper; // its mode, or none
+        std::optional<std::string> capabilities;
+        const char* comm; // of a running program
+        std::vector<const char*> reasons;
+        const char* service;
+    } cases[] = {
+        {ready, "0750", timeOnly, "chronyd", {}, "chronyd"},
+        {ready, nullptr, timeOnly, "ntpd", {"is missing: reinstall the package."}, "ntpd"},
+        {ready,
+         "0640",
+         timeOnly,
+         "systemd-timesyn",
+         {"may not be run by this user"},
+         "systemd-timesyncd"},
+        {ready, "0750", other, "bash", {"lacks cap_sys_time: reinstall"}, ""},
+        {ready, "0750", std::nullopt, "chronyd-x", {"lacks cap_sys_time: reinstall"}, ""},
+        {"NoNewPrivs:\t1\nCapBnd:\t000001fffdffffff\n",
+         "0750",
+         timeOnly,
+         "",
+         {"bounding set of this session lacks cap_sys_time", "runs with no_new_privs"},
+         ""},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(dir.path);
+        dir.Put("proc/self/comm", "chronyd\n"); // not a process number: not a running program
+        dir.Put("proc/4242/comm", c.comm + std::string("\n"));
+        ReadinessFiles files{dir.Put("status", c.status), dir.path / "proc",
+                             (dir.path / "helper").string(), [&](const std::string& path) {
+                                 EXPECT_EQ(path, dir.path / "helper");
+                                 return c.capabilities;
+                             }};
+        if (c.helper)
+            fs::permissions(dir.Put("helper", ""), fs::perms(std::stoi(c.helper, nullptr, 8)));
+        const ClockReadiness got = CheckLinuxReadiness(files);
+        const int lines =
+            got.missing.empty() ? 0 : 1 + std::count(got.missing.begin(), got.missing.end(), '\n');
+        EXPECT_EQ(lines, c.reasons.size()) << got.missing;
+        for (const char* reason : c.reasons)
+            EXPECT_TRUE(Has(got.missing, reason)) << got.missing;
+        EXPECT_EQ(got.timeService, c.service);
+    }
+}
+
+// The kernel's own view: this suite's bounding set lacks cap_sys_time (see above), the build's
+// helper holds no file capability; in a child, no_new_privs and a helper on a nosuid mount.
+TEST(LinuxReadiness, TheSessionAndTheHelperAreReadFromTheKernel) {
+    ReadinessFiles files = SystemReadinessFiles();
+    files.helper = CLOCK_HELPER;
+    const ClockReadiness here = CheckLinuxReadiness(files);
+    EXPECT_TRUE(Has(here.missing, CLOCK_HELPER " lacks cap_sys_time"));
+    EXPECT_TRUE(Has(here.missing, "bounding set of this session lacks"));
+    EXPECT_FALSE(Has(here.missing, "no_new_privs") || Has(here.missing, "nosuid"));
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: a mount namespace";
+    TempDir dir;
+    const std::string said = dir.Put("said", ""), mount = (dir.path / "nosuid").string();
+    fs::create_directories(mount);
+    if (const pid_t child = fork(); child == 0) {
+        prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+        files.helper = mount + "/helper";
+        if (unshare(CLONE_NEWNS) == 0 &&
+            ::mount("", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+            ::mount("tmpfs", mount.c_str(), "tmpfs", MS_NOSUID, nullptr) == 0)
+            std::ofstream(files.helper) << "";
+        std::ofstream(said) << CheckLinuxReadiness(files).missing;
+        _exit(0);
+    } else {
+        waitpid(child, nullptr, 0);
+    }
+    std::stringstream missing;
+    missing << std::ifstream(said).rdbuf();
+    EXPECT_TRUE(Has(missing.str(), "is on a file system mounted nosuid")) << missing.str();
+    EXPECT_TRUE(Has(missing.str(), "runs with no_new_privs")) << missing.str();
+}
+
+// Checks run at once, then every period, off the caller's thread, and stop with their owner.
+TEST(LinuxReadiness, TheChecksRunAtOnceThenEveryPeriodOffTheCallersThread) {
+    std::atomic<int> checks = 0;
+    const std::thread::id caller = std::this_thread::get_id();
+    auto readiness = MakeBackgroundReadiness(
+        [&] {
+            return ClockReadiness{true, std::to_string(++checks),
+                                  caller == std::this_thread::get_id() ? "caller" : ""};
+        },
+        20);
+    for (int i = 0; i < 600 && readiness->Latest().missing != "3"; ++i)
+        usleep(5000);
+    EXPECT_EQ(readiness->Latest().missing, "3");
+    EXPECT_EQ(readiness->Latest().timeService, "");
+    const auto start = std::chrono::steady_clock::now();
+    readiness = MakeBackgroundReadiness([&] { return ClockReadiness{}; }, 60'000);
+    readiness.reset(); // at once, not after its period
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST(LinuxPrograms, StartsTheFileItselfWithoutAShellAndReapsIt) {
