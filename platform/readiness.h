@@ -5,6 +5,7 @@
 // token), so they run on a thread of their own every kReadinessPeriodMs and the window only takes
 // their latest outcome.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -27,7 +28,10 @@ class Readiness {
     virtual ClockReadiness Latest() = 0;
 };
 
-// Checks this machine from now on, every kReadinessPeriodMs, until it goes.
+// Runs `check` at once and then every `periodMs` on a thread of its own, until it goes.
+std::unique_ptr<Readiness> MakeBackgroundReadiness(std::function<ClockReadiness()> check,
+                                                   int periodMs = kReadinessPeriodMs);
+// This machine's checks, run so.
 std::unique_ptr<Readiness> MakeSystemReadiness();
 
 } // namespace larkmoor

@@ -24,8 +24,4 @@ ClockReadiness CheckLinuxReadiness(const ReadinessFiles& files);
 // True when a file capability attribute (struct vfs_cap_data, any revision) permits cap_sys_time.
 bool PermitsSysTime(const std::string& attribute);
 
-// Runs `check` at once and then every `periodMs` on a thread of its own.
-std::unique_ptr<Readiness> MakeBackgroundReadiness(std::function<ClockReadiness()> check,
-                                                   int periodMs = kReadinessPeriodMs);
-
 } // namespace larkmoor

@@ -7,15 +7,18 @@
 #include "fakes.h"
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/port_win32.h"
+#include "platform/win32/readiness_win32.h"
 
 #include <gtest/gtest.h>
 
 #include <sddl.h>
+#include <wbemidl.h>
 
 #include <process.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -111,6 +114,7 @@ struct Folder {
 };
 
 using Ports = std::optional<std::vector<ParallelPort>>;
+const Ports kNone = std::vector<ParallelPort>{}; // Windows lists no parallel port
 ChosenRegister Chosen(const Ports& ports) {
     return [chosen = ChooseStatusRegister(ports)] { return std::optional(chosen); };
 }
@@ -126,11 +130,13 @@ TEST(PortLibrary, TheFirstUsableOneIsReadAtTheChosenPortOrTheNoteSaysWhyNone) {
     } cases[] = {
         {{}, {}, {}, {}, "No port library: neither ntport.dll nor inpout32.dll is in "},
         {"closed.dll", {}, {}, {}, "\\inpout32.dll is not open.\nSee \"The port library and its"},
-        {{}, "text.dll", {}, {}, "\\ntport.dll could not be loaded: "},
+        {"closed.dll", "text.dll", {}, {}, "\\ntport.dll could not be loaded: "},
         {"ntport.dll", {}, {}, {}, "\\inpout32.dll has no routine Inp32."},
-        {open, "ntport.dll", {}, 0x71, "\\ntport.dll."},
-        {open, {}, {}, 0x71, "0x379 (Windows could not list the parallel ports)"},
-        {open, {}, std::vector<ParallelPort>{}, 0x71, "0x379 (Windows lists no parallel port)"},
+        {open, "ntport.dll", kNone, 0x71, "\\ntport.dll."},
+        {open, {}, {}, {}, "Windows could not list the parallel ports: looking again."},
+        {open, {}, Ports{{{"LPT2", 0x378}, {"LPT1", {}}}}, 0x71, "0x379 (LPT2 at 0x378)"},
+        {open, {}, Ports{{{"LPT2", 0xE000}, {"LPT1", {}}}}, {}, "Windows lists LPT1 but could not"},
+        {open, {}, kNone, 0x71, "0x379 (Windows lists no parallel port)"},
         {open, {}, Ports{{{"LPT1", 0xD010}, {"LPT2", 0x378}}}, 0x71, "0x379 (LPT2 at 0x378)"},
         {open, {}, Ports{{{"LPT2", 0x100}, {"LPT1", 0xE000}}}, 0x01, "0xE001 (LPT1 at 0xE000)"},
         {open, {}, Ports{{{"LPT10", 0x3BC}, {"LPT2", 0x100}, {"LPT3", 0x278}}}, 1, "0x101 (LPT2"},
@@ -145,13 +151,17 @@ TEST(PortLibrary, TheFirstUsableOneIsReadAtTheChosenPortOrTheNoteSaysWhyNone) {
         for (int i = 0; i < 1000; ++i) // a stack that a call leaves wrong fails by here
             ASSERT_EQ(port->Inp(kStatusPort).status, c.status) << c.note;
         EXPECT_PRED_FORMAT2(testing::IsSubstring, c.note, port->Inp(kStatusPort).note);
-        EXPECT_PRED_FORMAT2(testing::IsSubstring, folder.path, port->Inp(kStatusPort).note);
+        const std::string note =
+            port->Inp(kStatusPort).note; // names the library when a port is read
+        EXPECT_TRUE(std::string_view(c.note).starts_with("Windows") ||
+                    note.find(folder.path) != std::string::npos)
+            << note;
     }
     // The first folder (the program's own) before the second (the system's).
     Folder own, system("Larkmoor System");
     own.Place("inpout32.dll", "inpout32.dll");
     system.Place("cdecl.dll", "inpout32.dll");
-    const auto port = MakeLibraryPort({own.path, system.path}, Chosen({}), [] { return 0u; });
+    const auto port = MakeLibraryPort({own.path, system.path}, Chosen(kNone), [] { return 0u; });
     EXPECT_PRED_FORMAT2(testing::IsSubstring, own.path + "\\inpout32.dll.",
                         port->Inp(kStatusPort).note);
 }
@@ -163,7 +173,7 @@ TEST(PortLibrary, ACdeclRoutineIsCalledAsSafelyAsAStdcallOne) {
 #else
     Folder folder;
     folder.Place("cdecl.dll", "inpout32.dll");
-    const auto port = MakeLibraryPort({folder.path}, Chosen({}), [] { return 0u; });
+    const auto port = MakeLibraryPort({folder.path}, Chosen(kNone), [] { return 0u; });
     for (int i = 0; i < 1000; ++i)
         ASSERT_EQ(port->Inp(kStatusPort).status, 0x71);
 #endif
@@ -238,19 +248,46 @@ TEST(BackgroundPort, AReadThatBlocksNeverHoldsTheCallerAndIsNoPortAfterASecond) 
     EXPECT_EQ(readWithinASecond(), 0x7F);
 }
 
-TEST(PortFinder, AListThatBlocksLeavesNoRegisterCouldNotListIsAskedAgainAndTheRangeIsChosen) {
+// Lists as told, in turn, noting what was chosen before each list and whether the thread has COM.
+struct Scripted : ParallelPorts {
+    std::vector<Ports> lists;
     Gate gate;
-    const ChosenRegister chosen = FindPortInBackground(std::make_unique<Blocking>(gate), 200);
-    Sleep(100);
-    EXPECT_FALSE(chosen());
-    SetEvent(gate.open);
-    for (const char* which : {"Windows could not list the parallel ports", "LPT1 at 0x378"}) {
-        for (int i = 0; i < 300 && (!chosen() || chosen()->which != which); ++i)
-            Sleep(10);
-        EXPECT_EQ(chosen().value_or(StatusRegister{}).which, which);
+    const ChosenRegister* chosen = nullptr;
+    std::vector<std::string> seen;
+    bool com = true;
+    Ports List() override {
+        gate.Pass();
+        const HRESULT again = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (SUCCEEDED(again))
+            CoUninitialize();
+        com = com && again == S_FALSE; // S_OK: this thread had no COM of its own
+        if (seen.size() < lists.size())
+            seen.push_back((*chosen)().value_or(StatusRegister{}).which.substr(0, 22));
+        return lists[std::min(seen.size(), lists.size()) - 1];
     }
-    Sleep(500);
-    EXPECT_EQ(gate.passed, 2); // listed: not asked again
+};
+
+TEST(PortFinder, ListedAgainUntilAPortMayBeReadThenEveryPeriodAndAFailureKeepsTheLastGoodOne) {
+    Gate gate;
+    const ChosenRegister blocked = FindPortInBackground(std::make_unique<Blocking>(gate));
+    Sleep(100);
+    EXPECT_FALSE(blocked());
+    SetEvent(gate.open);
+
+    auto owned = std::make_unique<Scripted>();
+    Scripted& lister = *owned;
+    const Ports noRange{{{"LPT1", std::nullopt}}};
+    lister.lists = {Ports{}, noRange, Ports{{{"LPT1", 0xE000}}}, Ports{}, noRange, kNone, kNone};
+    const ChosenRegister chosen = FindPortInBackground(std::move(owned), 10, 30);
+    lister.chosen = &chosen;
+    SetEvent(lister.gate.open);
+    for (int i = 0; i < 500 && lister.seen.size() < lister.lists.size(); ++i)
+        Sleep(10);
+    EXPECT_TRUE(lister.com);
+    EXPECT_EQ(lister.seen,
+              (std::vector<std::string>{"", "Windows could not list", "Windows lists LPT1 but",
+                                        "LPT1 at 0xE000", "LPT1 at 0xE000", "LPT1 at 0xE000",
+                                        "Windows lists no paral"}));
     const ChosenRegister system = FindPortInBackground(MakeSystemParallelPorts()); // Wine's
     for (int i = 0; i < 1000 && !system(); ++i)
         Sleep(10);
@@ -269,6 +306,71 @@ TEST(PortFinder, AListThatBlocksLeavesNoRegisterCouldNotListIsAskedAgainAndTheRa
     EXPECT_EQ(WmiPortResourceQuery("PCI\\VEN_1C00&DEV_3050\\4&2\"X"),
               "ASSOCIATORS OF {Win32_PnPEntity.DeviceID=\"PCI\\\\VEN_1C00&DEV_3050\\\\4&2\\\"X\"} "
               "WHERE ResultClass = Win32_PortResource");
+}
+
+// WMI rows that end as told; each wait asked for is kept.
+struct Rows : IEnumWbemClassObject {
+    HRESULT end = WBEM_S_FALSE;
+    long timeout = 0;
+    HRESULT STDMETHODCALLTYPE Next(long t, ULONG, IWbemClassObject**, ULONG* count) override {
+        return timeout = t, *count = 0, end;
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumWbemClassObject**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Skip(long, ULONG) override { return E_NOTIMPL; }
+};
+
+TEST(PortFinder, WmiIsWaitedForWithinLimitsOnlyACompleteListCountsAndXpGetsNoNewFlags) {
+    for (HRESULT end : {WBEM_S_FALSE, WBEM_S_TIMEDOUT, WBEM_E_FAILED}) {
+        Rows rows;
+        rows.end = end;
+        EXPECT_EQ(WmiRanges(rows).has_value(), end == WBEM_S_FALSE) << end;
+        EXPECT_TRUE(rows.timeout >= 0 && rows.timeout <= 10'000) << rows.timeout;
+    }
+    EXPECT_EQ(std::pair(WmiConnectFlags(5), WmiConnectFlags(10)),
+              std::pair(0l, long{WBEM_FLAG_CONNECT_USE_MAX_WAIT}));
+}
+
+TEST(Win32Readiness, TheTokenHoldsTheTimeRightAndWindowsTimeCountsOnlyWithASource) {
+    EXPECT_EQ(SystemReadinessCalls().holdsTimePrivilege(), true); // Wine's token does
+    const struct {
+        std::optional<bool> held;
+        bool running;
+        const char* type; // the service's source
+        const char* missing;
+        const char* service;
+    } cases[] = {
+        {true, true, "NT5DS", "", "Windows Time"},
+        {true, true, "nosync", "", ""},
+        {true, true, nullptr, "", "Windows Time"},
+        {false, false, "NTP", "This account may not change the system time: its rights lack", ""},
+        {std::nullopt, false, "NTP", "Windows could not read this program's rights: Access", ""},
+    };
+    for (const auto& c : cases) {
+        const ClockReadiness got = CheckWindowsReadiness(
+            {[&] { return SetLastError(ERROR_ACCESS_DENIED), c.held; },
+             [&](const char* name) { return c.running && name == std::string("W32Time"); },
+             [&] {
+                 auto registry = std::make_unique<fakes::FakeRegistry>();
+                 if (c.type)
+                     registry->Put("SYSTEM\\CurrentControlSet\\Services\\W32Time\\Parameters",
+                                   "Type", kRegSz, c.type + std::string(1, '\0'));
+                 return registry;
+             }});
+        EXPECT_EQ(got.missing.substr(0, std::strlen(c.missing)), c.missing);
+        EXPECT_EQ(got.missing.empty(), !*c.missing);
+        EXPECT_EQ(got.timeService, c.service);
+    }
+    std::atomic<int> checks = 0;
+    const auto background =
+        MakeBackgroundReadiness([&] { return ClockReadiness{++checks > 2}; }, 10);
+    for (int i = 0; i < 300 && !background->Latest().checked; ++i)
+        Sleep(10);
+    EXPECT_TRUE(background->Latest().checked);
 }
 
 // Real files and programs, and Wine's real registry read as the launcher reads it.
