@@ -98,6 +98,20 @@ TEST_F(GuiTest, TheTimerRunsTheWatcherEvery50MsAndThePortLabelSaysWhyInItsToolTi
     EXPECT_EQ(lblPort.Text(), "No Port");
 }
 
+TEST_F(GuiTest, NotReadyIsShownWithTheContactOpenUntilItsCauseGoes) {
+    ui::Control& lblPort = menu.Window().Find("lblPort");
+    const auto notReady = [&] { return lblPort.Visible() && lblPort.Text() == "Not Ready"; };
+    for (const char* missing : {"", "No right."}) {
+        port.status = *missing ? 0x7F : 0xFF; // nothing answers at the address
+        readiness.latest.missing = missing;
+        EXPECT_FALSE(driver->Run(3000, notReady)) << missing;
+        port.status = 0x7F;
+        readiness.latest.missing = "";
+        EXPECT_FALSE(driver->Run(3000, [&] { return !lblPort.Visible(); })) << missing;
+    }
+    EXPECT_EQ(menu.Window().Find("lblTime").ToolTip(), "Ready: port note; may set the clock.");
+}
+
 TEST_F(GuiTest, ClosingTheMainWindowStopsTheWatcherAndTheDialogKeepsTheProgramAlive) {
     OpenAbout();
     driver->Act(menu.Window(), "");
