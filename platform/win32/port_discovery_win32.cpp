@@ -125,15 +125,15 @@ long WmiConnectFlags(unsigned windowsMajor) {
     return windowsMajor >= 6 ? WBEM_FLAG_CONNECT_USE_MAX_WAIT : 0;
 }
 
-std::optional<std::vector<IoRange>> WmiRanges(IEnumWbemClassObject& rows) {
+std::optional<std::vector<IoRange>> WmiRanges(const NextRow& next) {
     std::vector<IoRange> ranges;
     for (;;) {
         ComRef<IWbemClassObject> row;
         ULONG count = 0;
-        const HRESULT next = rows.Next(kWmiRowWaitMs, 1, &row.p, &count);
-        if (next == WBEM_S_FALSE && count == 0)
+        const HRESULT got = next(kWmiRowWaitMs, &row.p, &count);
+        if (got == WBEM_S_FALSE && count == 0)
             return ranges;
-        if (next != WBEM_S_NO_ERROR || count != 1)
+        if (got != WBEM_S_NO_ERROR || count != 1)
             return std::nullopt; // a list cut short may lack the range that matters
         ranges.push_back(
             {Uint64Property(row.p, L"StartingAddress"), Uint64Property(row.p, L"EndingAddress")});
@@ -163,7 +163,9 @@ std::optional<std::vector<IoRange>> WmiIoRanges(const std::string& instanceId) {
                                    &rows.p)) ||
         !Impersonate(rows.p))
         return std::nullopt;
-    return WmiRanges(*rows.p);
+    return WmiRanges([&rows](long waitMs, IWbemClassObject** row, ULONG* count) {
+        return rows->Next(waitMs, 1, row, count);
+    });
 }
 
 namespace {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-struct IEnumWbemClassObject;
+struct IWbemClassObject;
 
 namespace larkmoor {
 
@@ -57,9 +57,11 @@ std::string WmiPortResourceQuery(const std::string& instanceId);
 // Those ranges as WMI gives them, each call within a time limit; nothing where WMI could not give
 // them all. Needs COM on the calling thread.
 std::optional<std::vector<IoRange>> WmiIoRanges(const std::string& instanceId);
+// The next row of a query's result, waited for `waitMs` at most: IEnumWbemClassObject::Next.
+using NextRow = std::function<long(long waitMs, IWbemClassObject** row, unsigned long* count)>;
 // The ranges of a query's rows, each waited for a few seconds at most; nothing unless the list
 // ends as complete (WBEM_S_FALSE).
-std::optional<std::vector<IoRange>> WmiRanges(IEnumWbemClassObject& rows);
+std::optional<std::vector<IoRange>> WmiRanges(const NextRow& next);
 // The flags for connecting to WMI on this major version of Windows: XP knows no time limit.
 long WmiConnectFlags(unsigned windowsMajor);
 

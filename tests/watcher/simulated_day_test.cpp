@@ -46,7 +46,9 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
                    : kind < 90 ? pick(1, 400)
                                : pick(1, 2'000);
             bouncing = kind % 10 == 0;
+            readiness.latest.missing = pick(0, 9) == 0 ? "no right" : "";
         }
+        const std::string& missing = readiness.latest.missing;
         Reading reading = stretch;
         if (bouncing && reading != kUnreadable && pick(0, 3) == 0)
             reading = reading == kOpen ? kClosed : kOpen;
@@ -62,7 +64,7 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
             clock.refuse = pick(0, 9) == 0;
             clock.note = clock.refuse ? "refused" : "";
             lastResult = clock.refuse ? "Time Not Set" : "Time Set";
-            lastNote = clock.refuse ? "refused"
+            lastNote = clock.refuse ? (missing.empty() ? "refused" : missing)
                                     : "Clock set from " + shown + " to " + shown.substr(0, 3) +
                                           "54:30.\nread";
         }
@@ -76,10 +78,14 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
         ASSERT_EQ(clock.sets, std::vector(newClosure ? 1 : 0, shown.substr(0, 3) + "54:30"))
             << pass;
         ASSERT_EQ(clock.reads, newClosure ? 2 : 1) << pass; // a fresh one to set
-        // An open reading with bit 7 set is one on which no closure could be seen.
-        const bool unseeable = reading == kOpen && *port.status >= 128;
-        ASSERT_EQ(lblPort.visible, reading != kOpen || unseeable) << pass;
-        ASSERT_TRUE(!unseeable || lblPort.text == "Not Ready") << pass;
+        // Open, but no closure could be seen (bit 7 set) or none could set the clock.
+        const bool unseeable = reading != kUnreadable && *port.status >= 128;
+        const bool notReady = reading == kOpen && (unseeable || !missing.empty());
+        ASSERT_EQ(lblPort.visible, reading != kOpen || notReady) << pass;
+        ASSERT_TRUE(!notReady || lblPort.text == "Not Ready") << pass;
+        ASSERT_EQ(lblTime.toolTip.starts_with("Ready: "),
+                  reading != kUnreadable && !unseeable && missing.empty())
+            << pass;
         if (reading == kUnreadable) {
             ASSERT_EQ(lblPort.text, "No Port") << pass;
             ASSERT_EQ(lblPort.toolTip, "lost") << pass;
@@ -88,8 +94,9 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
         latched = reading == kClosed && (latched || newClosure);
         ASSERT_EQ(watcher.blnTimeSet, latched) << pass;
         if (reading == kClosed) {
-            ASSERT_EQ(lblPort.text, latched ? lastResult : "") << pass;
-            ASSERT_EQ(lblPort.toolTip, latched ? lastNote : kWaitingForOpen + "\nread"s) << pass;
+            const std::string waiting = (missing.empty() ? "" : missing + "\n") + kWaitingForOpen;
+            ASSERT_EQ(lblPort.text, latched ? lastResult : missing.empty() ? "" : "Not Ready");
+            ASSERT_EQ(lblPort.toolTip, latched ? lastNote : waiting + "\nread") << pass;
         }
         if (newClosure && !clock.refuse)
             ns = TargetUtcNs(clock.now, clock.sets.back()).value();

@@ -18,7 +18,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -151,11 +150,9 @@ TEST(PortLibrary, TheFirstUsableOneIsReadAtTheChosenPortOrTheNoteSaysWhyNone) {
         for (int i = 0; i < 1000; ++i) // a stack that a call leaves wrong fails by here
             ASSERT_EQ(port->Inp(kStatusPort).status, c.status) << c.note;
         EXPECT_PRED_FORMAT2(testing::IsSubstring, c.note, port->Inp(kStatusPort).note);
-        const std::string note =
-            port->Inp(kStatusPort).note; // names the library when a port is read
+        const std::string note = port->Inp(kStatusPort).note; // names the library of a reading
         EXPECT_TRUE(std::string_view(c.note).starts_with("Windows") ||
-                    note.find(folder.path) != std::string::npos)
-            << note;
+                    note.find(folder.path) != std::string::npos);
     }
     // The first folder (the program's own) before the second (the system's).
     Folder own, system("Larkmoor System");
@@ -308,28 +305,14 @@ TEST(PortFinder, ListedAgainUntilAPortMayBeReadThenEveryPeriodAndAFailureKeepsTh
               "WHERE ResultClass = Win32_PortResource");
 }
 
-// WMI rows that end as told; each wait asked for is kept.
-struct Rows : IEnumWbemClassObject {
-    HRESULT end = WBEM_S_FALSE;
-    long timeout = 0;
-    HRESULT STDMETHODCALLTYPE Next(long t, ULONG, IWbemClassObject**, ULONG* count) override {
-        return timeout = t, *count = 0, end;
-    }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumWbemClassObject**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Skip(long, ULONG) override { return E_NOTIMPL; }
-};
-
 TEST(PortFinder, WmiIsWaitedForWithinLimitsOnlyACompleteListCountsAndXpGetsNoNewFlags) {
     for (HRESULT end : {WBEM_S_FALSE, WBEM_S_TIMEDOUT, WBEM_E_FAILED}) {
-        Rows rows;
-        rows.end = end;
-        EXPECT_EQ(WmiRanges(rows).has_value(), end == WBEM_S_FALSE) << end;
-        EXPECT_TRUE(rows.timeout >= 0 && rows.timeout <= 10'000) << rows.timeout;
+        long waited = -1;
+        const auto ranges = WmiRanges([&](long waitMs, IWbemClassObject**, ULONG* count) {
+            return waited = waitMs, *count = 0, end;
+        });
+        EXPECT_EQ(ranges.has_value(), end == WBEM_S_FALSE) << end;
+        EXPECT_TRUE(waited >= 0 && waited <= 10'000) << waited;
     }
     EXPECT_EQ(std::pair(WmiConnectFlags(5), WmiConnectFlags(10)),
               std::pair(0l, long{WBEM_FLAG_CONNECT_USE_MAX_WAIT}));
@@ -361,16 +344,14 @@ TEST(Win32Readiness, TheTokenHoldsTheTimeRightAndWindowsTimeCountsOnlyWithASourc
                                    "Type", kRegSz, c.type + std::string(1, '\0'));
                  return registry;
              }});
-        EXPECT_EQ(got.missing.substr(0, std::strlen(c.missing)), c.missing);
-        EXPECT_EQ(got.missing.empty(), !*c.missing);
+        EXPECT_TRUE(got.missing.starts_with(c.missing) && got.missing.empty() == !*c.missing);
         EXPECT_EQ(got.timeService, c.service);
     }
-    std::atomic<int> checks = 0;
-    const auto background =
-        MakeBackgroundReadiness([&] { return ClockReadiness{++checks > 2}; }, 10);
-    for (int i = 0; i < 300 && !background->Latest().checked; ++i)
+    std::atomic<int> checks = 0; // checked again and again on a thread of its own
+    const auto again = MakeBackgroundReadiness([&] { return ClockReadiness{++checks > 2}; }, 10);
+    for (int i = 0; i < 300 && !again->Latest().checked; ++i)
         Sleep(10);
-    EXPECT_TRUE(background->Latest().checked);
+    EXPECT_TRUE(again->Latest().checked);
 }
 
 // Real files and programs, and Wine's real registry read as the launcher reads it.
