@@ -68,7 +68,7 @@ void ClosureWatcher::Timer1_Timer() {
     if (!reading.status) {
         // Nothing is known about the contact: the latch and the clock stay as they are.
         lblPort_.SetText("No Port");
-        lblPort_.SetToolTip(reading.note);
+        lblPort_.SetToolTip(Lines(reading.note, ready.missing));
         lblPort_.SetVisible(true);
         noPortShown_ = true;
         seenOpen_ = false;

@@ -116,7 +116,10 @@ ClockReadiness CheckLinuxReadiness(const ReadinessFiles& files) {
     std::string missing = HelperMissing(files);
     if (const std::string session = SessionMissing(files.status); !session.empty())
         missing += (missing.empty() ? "" : "\n") + session;
-    return {true, missing, RunningTimeService(files.proc)};
+    std::string service = RunningTimeService(files.proc);
+    if (service.empty() && files.ntp && files.ntp().value_or(false))
+        service = "NTP (timedatectl)";
+    return {true, missing, service};
 }
 
 namespace {
@@ -162,11 +165,6 @@ class BackgroundReadiness : public Readiness {
 std::unique_ptr<Readiness> MakeBackgroundReadiness(std::function<ClockReadiness()> check,
                                                    int periodMs) {
     return std::make_unique<BackgroundReadiness>(std::move(check), periodMs);
-}
-
-std::unique_ptr<Readiness> MakeSystemReadiness() {
-    return MakeBackgroundReadiness(
-        [files = SystemReadinessFiles()] { return CheckLinuxReadiness(files); });
 }
 
 } // namespace larkmoor

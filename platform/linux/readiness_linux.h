@@ -15,6 +15,8 @@ struct ReadinessFiles {
     std::string helper;                       // the clock helper
     // The helper's security.capability attribute, or nothing where it has none.
     std::function<std::optional<std::string>(const std::string& path)> capabilities;
+    // systemd-timedated's NTP setting; nothing where it cannot be asked (no system bus).
+    std::function<std::optional<bool>()> ntp = {};
 };
 ReadinessFiles SystemReadinessFiles();
 

@@ -81,13 +81,25 @@ TEST_F(GuiTest, EachFormIsDrawnAsDeclaredAndTheMainWindowIsEmptyBeforeTheFirstTi
     }
 }
 
-TEST_F(GuiTest, TheTimerRunsTheWatcherEvery50MsAndThePortLabelSaysWhyInItsToolTip) {
+TEST_F(GuiTest, TheTimerRunsTheWatcherEvery50MsAndThePortLabelSaysWhyAlsoWithTheContactOpen) {
     ui::Control& lblPort = menu.Window().Find("lblPort");
     EXPECT_FALSE(driver->Run(1000));
     EXPECT_EQ(menu.Window().Find("lblTime").Text(), "09:05:07");
     EXPECT_FALSE(lblPort.Visible());
     EXPECT_GE(clock.reads, 12); // one reading per pass with the contact open
     EXPECT_LE(clock.reads, 22);
+    EXPECT_EQ(menu.Window().Find("lblTime").ToolTip(), "Ready: port note; may set the clock.");
+
+    // "Not Ready" with the contact open, until its cause goes.
+    for (const char* missing : {"", "No right."}) {
+        port.status = *missing ? 0x7F : 0xFF; // nothing answers at the address
+        readiness.latest.missing = missing;
+        EXPECT_FALSE(driver->Run(3000, [&] { return lblPort.Visible(); })) << missing;
+        EXPECT_EQ(lblPort.Text(), "Not Ready");
+        port.status = 0x7F;
+        readiness.latest.missing = "";
+        EXPECT_FALSE(driver->Run(3000, [&] { return !lblPort.Visible(); })) << missing;
+    }
 
     port.status = std::nullopt;
     for (const char* note : {"No port library in C:\\Larkmoor.\nSee the README.", "Changed."}) {
@@ -96,20 +108,6 @@ TEST_F(GuiTest, TheTimerRunsTheWatcherEvery50MsAndThePortLabelSaysWhyInItsToolTi
         EXPECT_EQ(lblPort.ToolTip(), note);
     }
     EXPECT_EQ(lblPort.Text(), "No Port");
-}
-
-TEST_F(GuiTest, NotReadyIsShownWithTheContactOpenUntilItsCauseGoes) {
-    ui::Control& lblPort = menu.Window().Find("lblPort");
-    const auto notReady = [&] { return lblPort.Visible() && lblPort.Text() == "Not Ready"; };
-    for (const char* missing : {"", "No right."}) {
-        port.status = *missing ? 0x7F : 0xFF; // nothing answers at the address
-        readiness.latest.missing = missing;
-        EXPECT_FALSE(driver->Run(3000, notReady)) << missing;
-        port.status = 0x7F;
-        readiness.latest.missing = "";
-        EXPECT_FALSE(driver->Run(3000, [&] { return !lblPort.Visible(); })) << missing;
-    }
-    EXPECT_EQ(menu.Window().Find("lblTime").ToolTip(), "Ready: port note; may set the clock.");
 }
 
 TEST_F(GuiTest, ClosingTheMainWindowStopsTheWatcherAndTheDialogKeepsTheProgramAlive) {

@@ -312,6 +312,7 @@ TEST(ClockHelper, ItsOutcomeIsShownAndItsHardwareClockFollowsAdjtimeAndSummerTim
 TEST(LinuxReadiness, EachCauseHasItsOwnReasonAndARunningTimeServiceIsNamed) {
     TempDir dir;
     const char* ready = "Name:\tx\nNoNewPrivs:\t0\nCapBnd:\t000001ffffffffff\n";
+    const char* limited = "NoNewPrivs:\t1\nCapBnd:\t000001fffdffffff\n";
     // Revision 2 file capabilities, permitting cap_sys_time alone or all but it.
     const std::string time("\1\0\0\2\0\0\0\2\0\0\0\0", 12), other("\1\0\0\2\377\377\377\375", 12);
     const struct {
@@ -324,20 +325,10 @@ TEST(LinuxReadiness, EachCauseHasItsOwnReasonAndARunningTimeServiceIsNamed) {
     } cases[] = {
         {ready, 0750, time, "chronyd", {}, "chronyd"},
         {ready, 0, time, "ntpd", {"is missing: reinstall"}, "ntpd"},
-        {ready,
-         0640,
-         time,
-         "systemd-timesyn",
-         {"may not be run by this user"},
-         "systemd-timesyncd"},
+        {ready, 0640, time, "systemd-timesyn", {"may not be run"}, "systemd-timesyncd"},
         {ready, 0750, other, "chronyd-x", {"lacks cap_sys_time: reinstall"}, ""},
         {ready, 0750, {}, "bash", {"lacks cap_sys_time: reinstall"}, ""},
-        {"NoNewPrivs:\t1\nCapBnd:\t000001fffdffffff",
-         0750,
-         time,
-         "",
-         {"bounding set", "no_new_p"},
-         ""},
+        {limited, 0750, time, "", {"bounding set", "no_new_privs"}, "NTP (timedatectl)"},
     };
     for (const auto& c : cases) {
         fs::remove_all(dir.path);
@@ -347,7 +338,8 @@ TEST(LinuxReadiness, EachCauseHasItsOwnReasonAndARunningTimeServiceIsNamed) {
             fs::permissions(dir.Put("helper", ""), fs::perms(c.mode));
         const ClockReadiness got =
             CheckLinuxReadiness({dir.Put("status", c.status), dir.path / "proc",
-                                 dir.path / "helper", [&](auto&) { return c.caps; }});
+                                 dir.path / "helper", [&](auto&) { return c.caps; },
+                                 [&] { return std::optional(!*c.comm); }}); // NTP on, none runs
         EXPECT_EQ(std::count(got.missing.begin(), got.missing.end(), '\n') + !got.missing.empty(),
                   c.reasons.size())
             << got.missing;

@@ -88,7 +88,7 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
             << pass;
         if (reading == kUnreadable) {
             ASSERT_EQ(lblPort.text, "No Port") << pass;
-            ASSERT_EQ(lblPort.toolTip, "lost") << pass;
+            ASSERT_EQ(lblPort.toolTip, missing.empty() ? "lost" : "lost\n" + missing) << pass;
             continue;
         }
         latched = reading == kClosed && (latched || newClosure);
