@@ -131,12 +131,13 @@ std::optional<std::vector<IoRange>> WmiRanges(const NextRow& next) {
         ComRef<IWbemClassObject> row;
         ULONG count = 0;
         const HRESULT got = next(kWmiRowWaitMs, &row.p, &count);
-        if (got == WBEM_S_FALSE && count == 0)
+        if ((got == WBEM_S_NO_ERROR || got == WBEM_S_FALSE) && count == 1)
+            ranges.push_back({Uint64Property(row.p, L"StartingAddress"),
+                              Uint64Property(row.p, L"EndingAddress")});
+        if (got == WBEM_S_FALSE) // the end, which may come with the last row
             return ranges;
         if (got != WBEM_S_NO_ERROR || count != 1)
             return std::nullopt; // a list cut short may lack the range that matters
-        ranges.push_back(
-            {Uint64Property(row.p, L"StartingAddress"), Uint64Property(row.p, L"EndingAddress")});
     }
 }
 
