@@ -312,7 +312,7 @@ TEST(LinuxReadiness, EachCauseHasItsOwnReasonAndARunningTimeServiceIsNamed) {
     const char* ready = "Name:\tx\nNoNewPrivs:\t0\nCapBnd:\t000001ffffffffff\n";
     const char* limited = "NoNewPrivs:\t1\nCapBnd:\t000001fffdffffff\n";
     // Revision 2 file capabilities, permitting cap_sys_time alone or all but it.
-    const std::string time("\1\0\0\2\0\0\0\2\0\0\0\0", 12), other("\1\0\0\2\377\377\377\375", 12);
+    std::string time("\1\0\0\2\0\0\0\2\0\0\0\0", 12), rest("\1\0\0\2\377\377\377\375\0\0\0\0", 12);
     const struct {
         const char* status;
         int mode; // of the helper; 0 for none
@@ -324,7 +324,7 @@ TEST(LinuxReadiness, EachCauseHasItsOwnReasonAndARunningTimeServiceIsNamed) {
         {ready, 0750, time, "chronyd", {}, "chronyd"},
         {ready, 0, time, "ntpd", {"is missing: reinstall"}, "ntpd"},
         {ready, 0640, time, "systemd-timesyn", {"may not be run"}, "systemd-timesyncd"},
-        {ready, 0750, other, "chronyd-x", {"lacks cap_sys_time: reinstall"}, ""},
+        {ready, 0750, rest, "chronyd-x", {"lacks cap_sys_time: reinstall"}, ""},
         {limited, 0750, time, "", {"bounding set", "no_new_privs"}, "NTP (timedatectl)"},
     };
     for (const auto& c : cases) {
