@@ -10,10 +10,11 @@ namespace larkmoor {
 int RunProgram(ui::WindowSystem& windows) {
     auto port = MakeSystemPort();
     auto clock = MakeSystemClock();
+    auto readiness = MakeSystemReadiness();
     auto registry = MakeSystemRegistry();
     auto programs = MakeSystemPrograms();
     std::optional<FrmAbout> frmAbout; // made on first use, kept to the end
-    MnuMenu mnuMenu(windows, *port, *clock, [&] {
+    MnuMenu mnuMenu(windows, *port, *clock, *readiness, [&] {
         if (!frmAbout)
             frmAbout.emplace(windows, *registry, *programs);
         frmAbout->Open();

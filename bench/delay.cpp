@@ -16,6 +16,10 @@ namespace {
 using namespace larkmoor;
 using Steady = std::chrono::steady_clock;
 
+struct AlwaysReady : Readiness {
+    ClockReadiness Latest() override { return {true}; }
+};
+
 class ContactPort : public Port {
   public:
     std::atomic<int> status{127};
@@ -111,7 +115,8 @@ int RunDelayBench(ui::WindowSystem& windows, int closures, int idleSeconds, Cloc
         done = true;
     });
 
-    MnuMenu mnuMenu(windows, port, clock, {});
+    AlwaysReady readiness;
+    MnuMenu mnuMenu(windows, port, clock, readiness, {});
     Stopper stopper(windows, done);
     mnuMenu.Show();
     windows.Run();

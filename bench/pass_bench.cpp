@@ -34,7 +34,8 @@ void WatcherPass(benchmark::State& state) {
             {tree / "proc", tree / "dev", std::make_shared<OpenContact>()});
         auto clock = larkmoor::MakeSystemClock();
         larkmoor::fakes::FakeControl lblTime, lblPort;
-        larkmoor::ClosureWatcher watcher(*port, *clock, lblTime, lblPort);
+        larkmoor::fakes::FakeReadiness readiness;
+        larkmoor::ClosureWatcher watcher(*port, *clock, readiness, lblTime, lblPort);
         for (auto _ : state)
             watcher.Timer1_Timer();
     }

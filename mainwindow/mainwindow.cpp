@@ -32,10 +32,10 @@ const ui::FormDecl kMnuMenu = {
     "mnuMenu", kTitle, 3285, 765, kTeal, kControls, kMenuBar, kTimers,
 };
 
-MnuMenu::MnuMenu(ui::WindowSystem& windows, Port& port, Clock& clock,
+MnuMenu::MnuMenu(ui::WindowSystem& windows, Port& port, Clock& clock, Readiness& readiness,
                  std::function<void()> openAbout)
     : windows_(windows), window_(windows.Create(kMnuMenu, *this)),
-      watcher_(port, clock, window_->Find("lblTime"), window_->Find("lblPort")),
+      watcher_(port, clock, readiness, window_->Find("lblTime"), window_->Find("lblPort")),
       openAbout_(std::move(openAbout)) {}
 
 void MnuMenu::mnuAbout_Click() {

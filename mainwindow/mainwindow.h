@@ -14,7 +14,8 @@ extern const ui::FormDecl kMnuMenu;
 class MnuMenu : public ui::FormEvents {
   public:
     // `openAbout` runs when "About" is chosen.
-    MnuMenu(ui::WindowSystem& windows, Port& port, Clock& clock, std::function<void()> openAbout);
+    MnuMenu(ui::WindowSystem& windows, Port& port, Clock& clock, Readiness& readiness,
+            std::function<void()> openAbout);
 
     void Show() { window_->Show(); }
     ui::Window& Window() { return *window_; }

@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/port.h"
 #include "platform/programs.h"
+#include "platform/readiness.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
 
@@ -38,6 +39,11 @@ struct FakeClock : Clock {
         sets.emplace_back(text);
         return {!refuse, note};
     }
+};
+
+struct FakeReadiness : Readiness {
+    ClockReadiness latest{true};
+    ClockReadiness Latest() override { return latest; }
 };
 
 struct FakeControl : ui::Control {

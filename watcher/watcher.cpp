@@ -11,16 +11,64 @@ namespace {
 std::string Lines(const std::string& a, const std::string& b) {
     return a.empty() || b.empty() ? a + b : a + "\n" + b;
 }
+
+std::string Hex(int status) {
+    static const char digits[] = "0123456789ABCDEF";
+    return std::string("0x") + digits[status >> 4 & 0xF] + digits[status & 0xF];
+}
+
+// Why no closure can be seen on this reading, and what to do; empty when one can.
+std::string Unseeable(int status) {
+    if (CanShowClosure(status))
+        return "";
+    return "The port reads " + Hex(status) +
+           ": with bit 7 set no closure can be seen. Nothing answers at this address (a port "
+           "switched off in the firmware setup, or a card elsewhere), or pin 11 (BUSY) is "
+           "grounded: check the port and leave pin 11 open.";
+}
+
+// The reading's note as part of a sentence: "reading parport0 at 0x378 through /dev/parport0".
+std::string Clause(std::string note) {
+    if (!note.empty() && note.back() == '.')
+        note.pop_back();
+    if (!note.empty() && note[0] >= 'A' && note[0] <= 'Z')
+        note[0] = static_cast<char>(note[0] - 'A' + 'a');
+    return note;
+}
+
+// One line: whether the next closure would set the clock, and a time service that may undo it.
+std::string ReadinessLine(const PortReading& reading, const ClockReadiness& clock) {
+    const bool portReady = reading.status && CanShowClosure(*reading.status);
+    const std::string port = !reading.status ? "no port"
+                             : !portReady    ? "the port reads " + Hex(*reading.status) +
+                                                ", on which no closure can be seen"
+                                          : Clause(reading.note);
+    const std::string right = !clock.checked          ? "checking whether it may set the clock"
+                              : clock.missing.empty() ? "may set the clock"
+                                                      : "may not set the clock";
+    const char* state = !portReady || (clock.checked && !clock.missing.empty()) ? "Not Ready"
+                        : clock.checked                                         ? "Ready"
+                                                                                : "Checking";
+    std::string line = std::string(state) + ": " + port + "; " + right + ".";
+    if (!clock.timeService.empty())
+        line += " " + clock.timeService + " is running and may move the clock back after a set.";
+    return line;
+}
 } // namespace
 
 void ClosureWatcher::Timer1_Timer() {
     lblTime_.SetText(TimeText(clock_.Now()));
 
     const PortReading reading = port_.Inp(kStatusPort);
+    const ClockReadiness ready = readiness_.Latest();
+    if (std::string line = ReadinessLine(reading, ready); line != readinessLine_) {
+        readinessLine_ = std::move(line);
+        lblTime_.SetToolTip(readinessLine_);
+    }
     if (!reading.status) {
         // Nothing is known about the contact: the latch and the clock stay as they are.
         lblPort_.SetText("No Port");
-        lblPort_.SetToolTip(reading.note);
+        lblPort_.SetToolTip(Lines(reading.note, ready.missing));
         lblPort_.SetVisible(true);
         noPortShown_ = true;
         seenOpen_ = false;
@@ -32,7 +80,12 @@ void ClosureWatcher::Timer1_Timer() {
     if (!IsClosed(*reading.status)) {
         seenOpen_ = true;
         blnTimeSet = false;
-        lblPort_.SetVisible(false);
+        const std::string why = Lines(Unseeable(*reading.status), ready.missing);
+        if (!why.empty()) {
+            lblPort_.SetText(kNotReady);
+            lblPort_.SetToolTip(Lines(why, reading.note));
+        }
+        lblPort_.SetVisible(!why.empty());
         return;
     }
     if (blnTimeSet) {
@@ -44,8 +97,8 @@ void ClosureWatcher::Timer1_Timer() {
         return;
     }
     if (!seenOpen_) {
-        lblPort_.SetText("");
-        lblPort_.SetToolTip(Lines(kWaitingForOpen, reading.note));
+        lblPort_.SetText(ready.missing.empty() ? "" : kNotReady);
+        lblPort_.SetToolTip(Lines(Lines(ready.missing, kWaitingForOpen), reading.note));
         lblPort_.SetVisible(true);
         return;
     }
@@ -57,9 +110,10 @@ void ClosureWatcher::Timer1_Timer() {
     const ClockSet set = clock_.SetTimeOfDay(now, asked);
     const std::string& to = set.timeText.empty() ? asked : set.timeText;
     lastResult_ = set.ok ? "Time Set" : "Time Not Set";
+    // A refusal whose cause the readiness checks know is shown with that cause.
     lastNote_ = set.ok ? Lines("Clock set from " + from + " to " + to + ".",
                                set.note.empty() ? reading.note : set.note)
-                       : set.note;
+                       : (ready.missing.empty() ? set.note : ready.missing);
     lblPort_.SetText(lastResult_);
     lblPort_.SetToolTip(lastNote_);
     lblPort_.SetVisible(true);

@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/port.h"
+#include "platform/readiness.h"
 #include "platform/ui.h"
 
 #include <string>
@@ -13,12 +14,18 @@ inline constexpr const char* kWaitingForOpen =
     "The contact reads closed but has not been seen open since the port could be read: the clock "
     "is set at the next closure.";
 
+// The port label's text while the next closure would not be seen or would not set the clock.
+inline constexpr const char* kNotReady = "Not Ready";
+
 // One pass per timer tick: shows the time, reads the contact on pin 15 and, on the first pass
-// of each closure, sets the clock to hh:54:30 of the current hour.
+// of each closure, sets the clock to hh:54:30 of the current hour. With the contact open, the
+// port label stays shown as "Not Ready" while a closure could not be seen or could not set the
+// clock; the time label's tooltip always says which.
 class ClosureWatcher {
   public:
-    ClosureWatcher(Port& port, Clock& clock, ui::Control& lblTime, ui::Control& lblPort)
-        : port_(port), clock_(clock), lblTime_(lblTime), lblPort_(lblPort) {}
+    ClosureWatcher(Port& port, Clock& clock, Readiness& readiness, ui::Control& lblTime,
+                   ui::Control& lblPort)
+        : port_(port), clock_(clock), readiness_(readiness), lblTime_(lblTime), lblPort_(lblPort) {}
 
     void Timer1_Timer();
 
@@ -28,6 +35,7 @@ class ClosureWatcher {
   private:
     Port& port_;
     Clock& clock_;
+    Readiness& readiness_;
     ui::Control& lblTime_;
     ui::Control& lblPort_;
     bool noPortShown_ = false;
@@ -37,6 +45,7 @@ class ClosureWatcher {
     bool seenOpen_ = false;
     const char* lastResult_ = "";
     std::string lastNote_; // the tooltip that went with lastResult_
+    std::string readinessLine_;
 };
 
 // 127 minus the status byte; the contact is closed when this reaches 8 (pin 15 grounded
@@ -46,6 +55,10 @@ constexpr int ClosureMeasure(int status) {
 }
 constexpr bool IsClosed(int status) {
     return ClosureMeasure(status) >= 8;
+}
+// A reading with bit 7 set is open whatever pin 15 does: no closure can be seen on it.
+constexpr bool CanShowClosure(int status) {
+    return (status & 0x80) == 0;
 }
 
 // The time text with its minutes and seconds replaced by "54:30".

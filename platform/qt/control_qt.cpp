@@ -27,6 +27,20 @@ QString ToQString(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+namespace {
+// Qt breaks lines wherever Unicode allows, also after the colon of "HH:54:30"; a word joiner
+// after each punctuation mark inside a word keeps the word whole.
+constexpr QChar kWordJoiner(0x2060);
+} // namespace
+
+QString WrappedText(std::string_view text) {
+    QString wrapped = ToQString(text);
+    for (qsizetype i = wrapped.size() - 2; i >= 0; --i)
+        if (wrapped[i].isPunct() && !wrapped[i + 1].isSpace())
+            wrapped.insert(i + 1, kWordJoiner);
+    return wrapped;
+}
+
 int Px(int twips) {
     return ui::TwipsToPixels(twips, kLayoutDpi);
 }
@@ -81,7 +95,7 @@ void QtControl::SetText(std::string_view text) {
     if (!widget_ || !hasText_)
         return;
     if (auto* label = qobject_cast<QLabel*>(widget_))
-        label->setText(ToQString(text));
+        label->setText(label->wordWrap() ? WrappedText(text) : ToQString(text));
     else if (auto* button = qobject_cast<QAbstractButton*>(widget_))
         button->setText(ToQString(text));
 }
@@ -90,7 +104,7 @@ std::string QtControl::Text() const {
     if (!widget_ || !hasText_)
         return {};
     if (auto* label = qobject_cast<QLabel*>(widget_))
-        return label->text().toStdString();
+        return label->text().remove(kWordJoiner).toStdString();
     if (auto* button = qobject_cast<QAbstractButton*>(widget_))
         return button->text().toStdString();
     return {};

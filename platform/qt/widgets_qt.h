@@ -19,6 +19,8 @@ class QMenuBar;
 namespace larkmoor {
 
 QString ToQString(std::string_view text);
+// The text of a word-wrapped label, which breaks lines only at spaces, as Win32's labels do.
+QString WrappedText(std::string_view text);
 // Twips as device-independent pixels at the layout's DPI.
 int Px(int twips);
 // Declared colours replace the palette's; kSystemColour keeps it.

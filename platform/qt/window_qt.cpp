@@ -93,7 +93,7 @@ QWidget* QtWindow::MakeControl(const ui::ControlDecl& decl, QWidget& client) {
     }
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(decl.wordWrap);
-    label->setText(ToQString(decl.text));
+    label->setText(decl.wordWrap ? WrappedText(decl.text) : ToQString(decl.text));
     return label;
 }
 

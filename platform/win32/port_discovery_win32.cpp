@@ -121,12 +121,34 @@ std::string WmiPortResourceQuery(const std::string& instanceId) {
            "\"} WHERE ResultClass = Win32_PortResource";
 }
 
+long WmiConnectFlags(unsigned windowsMajor) {
+    return windowsMajor >= 6 ? WBEM_FLAG_CONNECT_USE_MAX_WAIT : 0;
+}
+
+std::optional<std::vector<IoRange>> WmiRanges(const NextRow& next) {
+    std::vector<IoRange> ranges;
+    for (;;) {
+        ComRef<IWbemClassObject> row;
+        ULONG count = 0;
+        const HRESULT got = next(kWmiRowWaitMs, &row.p, &count);
+        if ((got == WBEM_S_NO_ERROR || got == WBEM_S_FALSE) && count == 1)
+            ranges.push_back({Uint64Property(row.p, L"StartingAddress"),
+                              Uint64Property(row.p, L"EndingAddress")});
+        if (got == WBEM_S_FALSE) // the end, which may come with the last row
+            return ranges;
+        if (got != WBEM_S_NO_ERROR || count != 1)
+            return std::nullopt; // a list cut short may lack the range that matters
+    }
+}
+
 // WMI's providers run natively, so this reads what a 32-bit program on 64-bit Windows 8 and
 // later may not read itself. No call may wait without limit: the connection gives up within 2
-// minutes (WBEM_FLAG_CONNECT_USE_MAX_WAIT, read by Vista and later), the query returns at once
-// (semisynchronous, forward only) and each row is waited for kWmiRowWaitMs at most.
-std::vector<IoRange> WmiIoRanges(const std::string& instanceId) {
-    std::vector<IoRange> ranges;
+// minutes (WBEM_FLAG_CONNECT_USE_MAX_WAIT, read by Vista and later; XP takes no flag), the query
+// returns at once (semisynchronous, forward only) and each row is waited for kWmiRowWaitMs at most.
+std::optional<std::vector<IoRange>> WmiIoRanges(const std::string& instanceId) {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExA(&version);
     const Bstr space("ROOT\\CIMV2"), language("WQL"), query(WmiPortResourceQuery(instanceId));
     ComRef<IWbemLocator> locator;
     ComRef<IWbemServices> services;
@@ -134,22 +156,17 @@ std::vector<IoRange> WmiIoRanges(const std::string& instanceId) {
     if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                                 reinterpret_cast<void**>(&locator.p))) ||
         FAILED(locator->ConnectServer(space.b, nullptr, nullptr, nullptr,
-                                      WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr, nullptr,
+                                      WmiConnectFlags(version.dwMajorVersion), nullptr, nullptr,
                                       &services.p)) ||
         !Impersonate(services.p) ||
         FAILED(services->ExecQuery(language.b, query.b,
                                    WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
                                    &rows.p)) ||
         !Impersonate(rows.p))
-        return ranges;
-    for (;;) {
-        ComRef<IWbemClassObject> row;
-        ULONG count = 0;
-        if (rows->Next(kWmiRowWaitMs, 1, &row.p, &count) != WBEM_S_NO_ERROR || count != 1)
-            return ranges;
-        ranges.push_back(
-            {Uint64Property(row.p, L"StartingAddress"), Uint64Property(row.p, L"EndingAddress")});
-    }
+        return std::nullopt;
+    return WmiRanges([&rows](long waitMs, IWbemClassObject** row, ULONG* count) {
+        return rows->Next(waitMs, 1, row, count);
+    });
 }
 
 namespace {
@@ -175,8 +192,7 @@ std::string PortName(HDEVINFO devices, SP_DEVINFO_DATA& device) {
     return named && std::string(name).rfind("LPT", 0) == 0 ? name : "";
 }
 
-// The Ports class holds serial and parallel ports; a parallel one's "PortName" is LPTn. Nothing
-// when parallel ports are listed but the I/O range of none of them can be read.
+// The Ports class holds serial and parallel ports; a parallel one's "PortName" is LPTn.
 class SetupApiParallelPorts : public ParallelPorts {
   public:
     std::optional<std::vector<ParallelPort>> List() override {
@@ -185,23 +201,19 @@ class SetupApiParallelPorts : public ParallelPorts {
         if (devices == INVALID_HANDLE_VALUE)
             return std::nullopt;
         std::vector<ParallelPort> ports;
-        bool listed = false;
         SP_DEVINFO_DATA device{};
         device.cbSize = sizeof device;
         for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
             const std::string name = PortName(devices, device);
             if (name.empty())
                 continue;
-            listed = true;
             auto base = StandardRegisters(IoRanges(device.DevInst));
             if (!base)
-                base = StandardRegisters(WmiIoRanges(InstanceId(devices, device)));
-            if (base)
-                ports.push_back({name, *base});
+                base = StandardRegisters(
+                    WmiIoRanges(InstanceId(devices, device)).value_or(std::vector<IoRange>{}));
+            ports.push_back({name, base});
         }
         SetupDiDestroyDeviceInfoList(devices);
-        if (listed && ports.empty())
-            return std::nullopt;
         return ports;
     }
 };
@@ -217,15 +229,17 @@ struct Finding {
     std::optional<StatusRegister> chosen;
 };
 
-void Find(Finding& finding, ParallelPorts& ports, std::uint32_t retryMs) {
+void Find(Finding& finding, ParallelPorts& ports, std::uint32_t retryMs, std::uint32_t relistMs) {
+    // WMI needs COM on this thread: without it no range is read where only WMI gives it.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::uint32_t waitMs = 0;
     do {
-        const auto listed = ports.List();
+        const StatusRegister chosen = ChooseStatusRegister(ports.List());
         Lock::Held held(finding.lock);
-        finding.chosen = ChooseStatusRegister(listed);
-        if (listed)
-            break;
-    } while (WaitForSingleObject(finding.stop.Handle(), retryMs) == WAIT_TIMEOUT);
+        if (chosen.address || !finding.chosen || !finding.chosen->address)
+            finding.chosen = chosen;
+        waitMs = finding.chosen->address ? relistMs : retryMs;
+    } while (WaitForSingleObject(finding.stop.Handle(), waitMs) == WAIT_TIMEOUT);
     if (SUCCEEDED(com))
         CoUninitialize();
 }
@@ -240,7 +254,7 @@ struct StopFinding {
 
 StatusRegister ChooseStatusRegister(const std::optional<std::vector<ParallelPort>>& ports) {
     if (!ports)
-        return {kStatusPort, "Windows could not list the parallel ports"};
+        return {std::nullopt, "Windows could not list the parallel ports: looking again."};
     const ParallelPort* first = nullptr;
     for (const ParallelPort& port : *ports) {
         if (port.base == kStatusPort - 1)
@@ -250,17 +264,23 @@ StatusRegister ChooseStatusRegister(const std::optional<std::vector<ParallelPort
     }
     if (!first)
         return {kStatusPort, "Windows lists no parallel port"};
-    return {static_cast<std::uint16_t>(first->base + 1), first->name + " at " + Hex(first->base)};
+    if (!first->base)
+        return {std::nullopt, "Windows lists " + first->name +
+                                  " but could not give its I/O range, so it is not read at a "
+                                  "guessed address: looking again."};
+    return {static_cast<std::uint16_t>(*first->base + 1), first->name + " at " + Hex(*first->base)};
 }
 
 std::unique_ptr<ParallelPorts> MakeSystemParallelPorts() {
     return std::make_unique<SetupApiParallelPorts>();
 }
 
-ChosenRegister FindPortInBackground(std::unique_ptr<ParallelPorts> ports, std::uint32_t retryMs) {
+ChosenRegister FindPortInBackground(std::unique_ptr<ParallelPorts> ports, std::uint32_t retryMs,
+                                    std::uint32_t relistMs) {
     auto finding = std::make_shared<Finding>();
     std::shared_ptr<ParallelPorts> lister(std::move(ports));
-    if (!StartThread([finding, lister, retryMs] { Find(*finding, *lister, retryMs); }))
+    if (!StartThread(
+            [finding, lister, retryMs, relistMs] { Find(*finding, *lister, retryMs, relistMs); }))
         finding->chosen = ChooseStatusRegister(std::nullopt);
     const std::shared_ptr<StopFinding> stopper(new StopFinding{finding});
     return [stopper] {

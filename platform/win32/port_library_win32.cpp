@@ -56,7 +56,7 @@ class LibraryPort : public Port {
             return {std::nullopt, why_};
         if (!FollowChosenRegister())
             return {std::nullopt, note_};
-        const std::uint16_t read = address == kStatusPort ? status_->address : address;
+        const std::uint16_t read = address == kStatusPort ? *status_->address : address;
         return {static_cast<std::uint8_t>(CallEitherConvention(inp_, read) & 0xFF), note_};
     }
 
@@ -138,7 +138,8 @@ class LibraryPort : public Port {
         return {};
     }
 
-    // Takes the status register last chosen. False while there is none yet, and once when it
+    // Takes the status register last chosen. False while there is none yet or no port may be
+    // read (the note says why), and once when it
     // changes (a port listed after all): the contact then counts only once it has been seen open
     // at the new address.
     bool FollowChosenRegister() {
@@ -148,11 +149,15 @@ class LibraryPort : public Port {
             return false;
         }
         if (status_ == chosen)
-            return true;
+            return chosen->address.has_value();
         const bool changed = status_.has_value();
         status_ = chosen;
+        if (!chosen->address) {
+            note_ = chosen->which;
+            return false;
+        }
         note_ =
-            "Reading " + Hex(chosen->address) + " (" + chosen->which + ") through " + path_ + ".";
+            "Reading " + Hex(*chosen->address) + " (" + chosen->which + ") through " + path_ + ".";
         return !changed;
     }
 

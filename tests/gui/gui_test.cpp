@@ -26,10 +26,11 @@ struct GuiTest : ::testing::Test {
     ui::WindowSystem& windows = driver->Windows();
     FakePort port;
     FakeClock clock;
+    FakeReadiness readiness;
     FakeRegistry registry;
     FakePrograms programs;
     std::optional<FrmAbout> about;
-    MnuMenu menu{windows, port, clock, [this] {
+    MnuMenu menu{windows, port, clock, readiness, [this] {
                      if (!about)
                          about.emplace(windows, registry, programs);
                      about->Open();
@@ -80,13 +81,22 @@ TEST_F(GuiTest, EachFormIsDrawnAsDeclaredAndTheMainWindowIsEmptyBeforeTheFirstTi
     }
 }
 
-TEST_F(GuiTest, TheTimerRunsTheWatcherEvery50MsAndThePortLabelSaysWhyInItsToolTip) {
+TEST_F(GuiTest, TheTimerRunsTheWatcherEvery50MsAndThePortLabelSaysWhyAlsoWithTheContactOpen) {
     ui::Control& lblPort = menu.Window().Find("lblPort");
     EXPECT_FALSE(driver->Run(1000));
     EXPECT_EQ(menu.Window().Find("lblTime").Text(), "09:05:07");
-    EXPECT_FALSE(lblPort.Visible());
     EXPECT_GE(clock.reads, 12); // one reading per pass with the contact open
     EXPECT_LE(clock.reads, 22);
+    EXPECT_EQ(menu.Window().Find("lblTime").ToolTip(), "Ready: port note; may set the clock.");
+
+    // "Not Ready" with the contact open, until its cause goes.
+    for (const char* missing : {"", "No right."}) {
+        port.status = *missing ? 0x7F : 0xFF, readiness.latest.missing = missing; // 0xFF: no port
+        const auto notReady = [&] { return lblPort.Visible() && lblPort.Text() == "Not Ready"; };
+        EXPECT_FALSE(driver->Run(3000, notReady)) << missing;
+        port.status = 0x7F, readiness.latest.missing = "";
+        EXPECT_FALSE(driver->Run(3000, [&] { return !lblPort.Visible(); })) << missing;
+    }
 
     port.status = std::nullopt;
     for (const char* note : {"No port library in C:\\Larkmoor.\nSee the README.", "Changed."}) {

@@ -5,6 +5,7 @@
 #include "platform/linux/one_instance_linux.h"
 #include "platform/linux/port_linux.h"
 #include "platform/linux/programs_linux.h"
+#include "platform/linux/readiness_linux.h"
 #include "platform/linux/set_clock.h"
 #include "watcher/watcher.h"
 
@@ -78,6 +79,7 @@ struct PortTree {
     std::shared_ptr<FakePpdev> io = std::make_shared<FakePpdev>();
     std::atomic<std::chrono::steady_clock::time_point> now{};
     fakes::FakeClock clock;
+    fakes::FakeReadiness readiness;
     fakes::FakeControl lblTime, lblPort;
     std::unique_ptr<Port> port;
     std::optional<ClosureWatcher> watcher;
@@ -86,7 +88,7 @@ struct PortTree {
     void Start() {
         port = MakeFirstParallelPort(
             {dir.path / "proc", dir.path / "dev", io, [this] { return now.load(); }});
-        watcher.emplace(*port, clock, lblTime, lblPort);
+        watcher.emplace(*port, clock, readiness, lblTime, lblPort);
     }
     void AddPort(const std::string& name, const char* base) {
         dir.Put("proc/sys/dev/parport/" + name + "/base-addr", std::string(base) + "\t1656\n");
@@ -332,7 +334,8 @@ TEST(ClockHelper, ItsOutcomeIsShownAndItsHardwareClockFollowsAdjtimeAndSummerTim
     fakes::FakePort port; // read open, then closed
     fakes::FakeControl lblTime, lblPort;
     const auto clock = MakeHelperClock(dir.path / "helper");
-    ClosureWatcher watcher(port, *clock, lblTime, lblPort);
+    fakes::FakeReadiness readiness;
+    ClosureWatcher watcher(port, *clock, readiness, lblTime, lblPort);
     watcher.Timer1_Timer();
     port.status = 0;
     watcher.Timer1_Timer();
@@ -369,6 +372,70 @@ TEST(ClockHelper, ItsOutcomeIsShownAndItsHardwareClockFollowsAdjtimeAndSummerTim
     // Never a real RTC: a plain file refuses the request, a missing device is not written.
     EXPECT_EQ(std::pair(WriteRtc(dir.Put("rtc", ""), utc), WriteRtc(dir.path / "none", utc)),
               std::pair(ENOTTY, ENOENT));
+}
+
+TEST(LinuxReadiness, EachCauseHasItsOwnReasonAndARunningTimeServiceIsNamed) {
+    TempDir dir;
+    const char* ready = "Name:\tx\nNoNewPrivs:\t0\nCapBnd:\t000001ffffffffff\n";
+    const char* limited = "NoNewPrivs:\t1\nCapBnd:\t000001fffdffffff\n";
+    // Revision 2 file capabilities, permitting cap_sys_time alone or all but it.
+    std::string time("\1\0\0\2\0\0\0\2\0\0\0\0", 12), rest("\1\0\0\2\377\377\377\375\0\0\0\0", 12);
+    const struct {
+        const char* status;
+        int mode; // of the helper; 0 for none
+        std::optional<std::string> caps;
+        const char* comm; // of a running program
+        std::vector<const char*> reasons;
+        const char* service;
+    } cases[] = {
+        {ready, 0750, time, "chronyd", {}, "chronyd"},
+        {ready, 0, time, "ntpd", {"is missing: reinstall"}, "ntpd"},
+        {ready, 0640, time, "systemd-timesyn", {"may not be run"}, "systemd-timesyncd"},
+        {ready, 0750, rest, "chronyd-x", {"lacks cap_sys_time: reinstall"}, ""},
+        {limited, 0750, time, "", {"bounding set", "no_new_privs"}, "NTP (timedatectl)"},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(dir.path);
+        dir.Put("proc/self/comm", "chronyd\n"); // not a process number
+        dir.Put("proc/42/comm", c.comm + std::string("\n"));
+        if (c.mode)
+            fs::permissions(dir.Put("helper", ""), fs::perms(c.mode));
+        const ClockReadiness got =
+            CheckLinuxReadiness({dir.Put("status", c.status), dir.path / "proc",
+                                 dir.path / "helper", [&](auto&) { return c.caps; },
+                                 [&] { return std::optional(!*c.comm); }}); // NTP on, none runs
+        const auto lines = std::ranges::count(got.missing, '\n') + !got.missing.empty();
+        EXPECT_EQ(lines, c.reasons.size()) << got.missing;
+        for (const char* reason : c.reasons)
+            EXPECT_TRUE(Has(got.missing, reason)) << got.missing;
+        EXPECT_EQ(got.timeService, c.service);
+    }
+}
+
+// The kernel's own view: this suite's bounding set lacks cap_sys_time (see above), and the build's
+// helper holds no file capability.
+TEST(LinuxReadiness, TheSessionAndTheHelperAreReadFromTheKernel) {
+    ReadinessFiles files = SystemReadinessFiles();
+    files.helper = CLOCK_HELPER;
+    const std::string missing = CheckLinuxReadiness(files).missing;
+    EXPECT_TRUE(Has(missing, CLOCK_HELPER " lacks cap_sys_time") && Has(missing, "bounding set"));
+}
+
+TEST(LinuxReadiness, TheChecksRunAtOnceThenEveryPeriodOffTheCallersThreadUntilTheirOwnerGoes) {
+    std::atomic<int> checks = 0;
+    const auto caller = std::this_thread::get_id();
+    auto readiness = MakeBackgroundReadiness(
+        [&] {
+            return ClockReadiness{caller != std::this_thread::get_id(), std::to_string(++checks)};
+        },
+        20);
+    for (int i = 0; i < 600 && readiness->Latest().missing != "3"; ++i)
+        usleep(5000);
+    EXPECT_TRUE(readiness->Latest().checked && readiness->Latest().missing == "3");
+    const auto start = std::chrono::steady_clock::now();
+    readiness = MakeBackgroundReadiness([] { return ClockReadiness{}; }, 60'000);
+    readiness.reset(); // at once, not after its period
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST(LinuxPrograms, StartsTheFileItselfWithoutAShellAndReapsIt) {

@@ -24,7 +24,8 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
     fakes::FakeClock clock; // in UTC, 50 ms on per pass, moved by each set it lets through
     std::int64_t ns = 20'000 * kDayNs + 7 * 3600'000 * kMs;
     fakes::FakeControl lblTime, lblPort;
-    ClosureWatcher watcher(port, clock, lblTime, lblPort);
+    fakes::FakeReadiness readiness;
+    ClosureWatcher watcher(port, clock, readiness, lblTime, lblPort);
     std::mt19937 random(20261206);
     const auto pick = [&](int low, int high) {
         return std::uniform_int_distribution<int>(low, high)(random);
@@ -45,7 +46,9 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
                    : kind < 90 ? pick(1, 400)
                                : pick(1, 2'000);
             bouncing = kind % 10 == 0;
+            readiness.latest.missing = pick(0, 9) == 0 ? "no right" : "";
         }
+        const std::string& missing = readiness.latest.missing;
         Reading reading = stretch;
         if (bouncing && reading != kUnreadable && pick(0, 3) == 0)
             reading = reading == kOpen ? kClosed : kOpen;
@@ -61,7 +64,7 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
             clock.refuse = pick(0, 9) == 0;
             clock.note = clock.refuse ? "refused" : "";
             lastResult = clock.refuse ? "Time Not Set" : "Time Set";
-            lastNote = clock.refuse ? "refused"
+            lastNote = clock.refuse ? (missing.empty() ? "refused" : missing)
                                     : "Clock set from " + shown + " to " + shown.substr(0, 3) +
                                           "54:30.\nread";
         }
@@ -75,17 +78,25 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
         ASSERT_EQ(clock.sets, std::vector(newClosure ? 1 : 0, shown.substr(0, 3) + "54:30"))
             << pass;
         ASSERT_EQ(clock.reads, newClosure ? 2 : 1) << pass; // a fresh one to set
-        ASSERT_EQ(lblPort.visible, reading != kOpen) << pass;
+        // Open, but no closure could be seen (bit 7 set) or none could set the clock.
+        const bool unseeable = reading != kUnreadable && *port.status >= 128;
+        const bool notReady = reading == kOpen && (unseeable || !missing.empty());
+        ASSERT_EQ(lblPort.visible, reading != kOpen || notReady) << pass;
+        ASSERT_TRUE(!notReady || lblPort.text == "Not Ready") << pass;
+        ASSERT_EQ(lblTime.toolTip.starts_with("Ready: "),
+                  reading != kUnreadable && !unseeable && missing.empty())
+            << pass;
         if (reading == kUnreadable) {
             ASSERT_EQ(lblPort.text, "No Port") << pass;
-            ASSERT_EQ(lblPort.toolTip, "lost") << pass;
+            ASSERT_EQ(lblPort.toolTip, missing.empty() ? "lost" : "lost\n" + missing) << pass;
             continue;
         }
         latched = reading == kClosed && (latched || newClosure);
         ASSERT_EQ(watcher.blnTimeSet, latched) << pass;
         if (reading == kClosed) {
-            ASSERT_EQ(lblPort.text, latched ? lastResult : "") << pass;
-            ASSERT_EQ(lblPort.toolTip, latched ? lastNote : kWaitingForOpen + "\nread"s) << pass;
+            const std::string waiting = (missing.empty() ? "" : missing + "\n") + kWaitingForOpen;
+            ASSERT_EQ(lblPort.text, latched ? lastResult : missing.empty() ? "" : "Not Ready");
+            ASSERT_EQ(lblPort.toolTip, latched ? lastNote : waiting + "\nread") << pass;
         }
         if (newClosure && !clock.refuse)
             ns = TargetUtcNs(clock.now, clock.sets.back()).value();

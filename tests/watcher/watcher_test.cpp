@@ -1,4 +1,5 @@
 // The watcher itself is run for a whole day in simulated_day_test.cpp.
+#include "fakes.h"
 #include "watcher/watcher.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,21 @@ TEST(TargetUtc, MovesOnlyTheTimeOfDayOfTheReading) {
     // 23:54:30 of the same local day: five minutes 29.9 seconds back, never a day ahead.
     EXPECT_EQ(TargetUtcNs(lateEvening, "23:54:30"), day + (22 * 3600 + 54 * 60 + 30) * kSecond);
     EXPECT_FALSE(TargetUtcNs(lateEvening, "0:54:30"));
+}
+
+TEST(Watcher, AClosureCountsOnceSeenOpenAndNothingShowsMissingBeforeTheFirstCheck) {
+    fakes::FakePort port;
+    fakes::FakeClock clock;
+    fakes::FakeReadiness readiness;
+    fakes::FakeControl lblTime, lblPort;
+    ClosureWatcher watcher{port, clock, readiness, lblTime, lblPort};
+    for (int status : {119, 127, 119}) // closed from the start: set only at the next closure
+        port.status = status, watcher.Timer1_Timer();
+    EXPECT_EQ(clock.sets.size(), 1u);
+    readiness.latest = {false, "", "ntpd"}, port.status = 0x7F;
+    watcher.Timer1_Timer();
+    EXPECT_EQ(lblTime.toolTip, "Checking: port note; checking whether it may set the clock. ntpd "
+                               "is running and may move the clock back after a set.");
 }
 
 } // namespace

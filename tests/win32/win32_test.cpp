@@ -8,11 +8,13 @@
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/one_instance_win32.h"
 #include "platform/win32/port_win32.h"
+#include "platform/win32/readiness_win32.h"
 #include "platform/win32/worker_win32.h"
 
 #include <gtest/gtest.h>
 
 #include <sddl.h>
+#include <wbemidl.h>
 
 #include <process.h>
 
@@ -113,6 +115,7 @@ struct Folder {
 };
 
 using Ports = std::optional<std::vector<ParallelPort>>;
+const Ports kNone = std::vector<ParallelPort>{}; // Windows lists no parallel port
 ChosenRegister Chosen(const Ports& ports) {
     return [chosen = ChooseStatusRegister(ports)] { return std::optional(chosen); };
 }
@@ -128,11 +131,13 @@ TEST(PortLibrary, TheFirstUsableOneIsReadAtTheChosenPortOrTheNoteSaysWhyNone) {
     } cases[] = {
         {{}, {}, {}, {}, "No port library: neither ntport.dll nor inpout32.dll is in "},
         {"closed.dll", {}, {}, {}, "\\inpout32.dll is not open.\nSee \"The port library and its"},
-        {{}, "text.dll", {}, {}, "\\ntport.dll could not be loaded: "},
+        {"closed.dll", "text.dll", {}, {}, "\\ntport.dll could not be loaded: "},
         {"ntport.dll", {}, {}, {}, "\\inpout32.dll has no routine Inp32."},
-        {open, "ntport.dll", {}, 0x71, "\\ntport.dll."},
-        {open, {}, {}, 0x71, "0x379 (Windows could not list the parallel ports)"},
-        {open, {}, std::vector<ParallelPort>{}, 0x71, "0x379 (Windows lists no parallel port)"},
+        {open, "ntport.dll", kNone, 0x71, "\\ntport.dll."},
+        {open, {}, {}, {}, "Windows could not list the parallel ports: looking again."},
+        {open, {}, Ports{{{"LPT2", 0x378}, {"LPT1", {}}}}, 0x71, "0x379 (LPT2 at 0x378)"},
+        {open, {}, Ports{{{"LPT2", 0xE000}, {"LPT1", {}}}}, {}, "Windows lists LPT1 but could not"},
+        {open, {}, kNone, 0x71, "0x379 (Windows lists no parallel port)"},
         {open, {}, Ports{{{"LPT1", 0xD010}, {"LPT2", 0x378}}}, 0x71, "0x379 (LPT2 at 0x378)"},
         {open, {}, Ports{{{"LPT2", 0x100}, {"LPT1", 0xE000}}}, 0x01, "0xE001 (LPT1 at 0xE000)"},
         {open, {}, Ports{{{"LPT10", 0x3BC}, {"LPT2", 0x100}, {"LPT3", 0x278}}}, 1, "0x101 (LPT2"},
@@ -147,13 +152,15 @@ TEST(PortLibrary, TheFirstUsableOneIsReadAtTheChosenPortOrTheNoteSaysWhyNone) {
         for (int i = 0; i < 1000; ++i) // a stack that a call leaves wrong fails by here
             ASSERT_EQ(port->Inp(kStatusPort).status, c.status) << c.note;
         EXPECT_PRED_FORMAT2(testing::IsSubstring, c.note, port->Inp(kStatusPort).note);
-        EXPECT_PRED_FORMAT2(testing::IsSubstring, folder.path, port->Inp(kStatusPort).note);
+        const std::string note = port->Inp(kStatusPort).note; // names the library of a reading
+        EXPECT_TRUE(std::string_view(c.note).starts_with("Windows") ||
+                    note.find(folder.path) != std::string::npos);
     }
     // The first folder (the program's own) before the second (the system's).
     Folder own, system("Larkmoor System");
     own.Place("inpout32.dll", "inpout32.dll");
     system.Place("cdecl.dll", "inpout32.dll");
-    const auto port = MakeLibraryPort({own.path, system.path}, Chosen({}), [] { return 0u; });
+    const auto port = MakeLibraryPort({own.path, system.path}, Chosen(kNone), [] { return 0u; });
     EXPECT_PRED_FORMAT2(testing::IsSubstring, own.path + "\\inpout32.dll.",
                         port->Inp(kStatusPort).note);
 }
@@ -165,7 +172,7 @@ TEST(PortLibrary, ACdeclRoutineIsCalledAsSafelyAsAStdcallOne) {
 #else
     Folder folder;
     folder.Place("cdecl.dll", "inpout32.dll");
-    const auto port = MakeLibraryPort({folder.path}, Chosen({}), [] { return 0u; });
+    const auto port = MakeLibraryPort({folder.path}, Chosen(kNone), [] { return 0u; });
     for (int i = 0; i < 1000; ++i)
         ASSERT_EQ(port->Inp(kStatusPort).status, 0x71);
 #endif
@@ -214,19 +221,16 @@ TEST(PortLibrary, ARefusedOneIsLoadedAgainOnlyOnceAMinute) {
     EXPECT_STREQ(loads, "10");
 }
 
-// A port whose reads block until released, and a lister that blocks until released.
+// A port whose reads block until released.
 struct Gate {
     HANDLE open = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::atomic<int> passed = 0;
     void Pass() { WaitForSingleObject(open, INFINITE), ++passed; }
 };
-struct Blocking : Port, ParallelPorts {
+struct Blocking : Port {
     Gate& gate;
     explicit Blocking(Gate& g) : gate(g) {}
     PortReading Inp(std::uint16_t) override { return gate.Pass(), PortReading{0x7F, "read"}; }
-    Ports List() override {
-        return gate.Pass(), gate.passed == 1 ? Ports{} : Ports{{{"LPT1", 0x378}}};
-    }
 };
 
 TEST(BackgroundPort, AReadThatBlocksNeverHoldsTheCallerAndIsNoPortAfterASecond) {
@@ -253,19 +257,40 @@ TEST(BackgroundPort, AReadThatBlocksNeverHoldsTheCallerAndIsNoPortAfterASecond) 
     EXPECT_EQ(readWithinASecond(), 0x7F);
 }
 
-TEST(PortFinder, AListThatBlocksLeavesNoRegisterCouldNotListIsAskedAgainAndTheRangeIsChosen) {
-    Gate gate;
-    const ChosenRegister chosen = FindPortInBackground(std::make_unique<Blocking>(gate), 200);
-    Sleep(100);
-    EXPECT_FALSE(chosen());
-    SetEvent(gate.open);
-    for (const char* which : {"Windows could not list the parallel ports", "LPT1 at 0x378"}) {
-        for (int i = 0; i < 300 && (!chosen() || chosen()->which != which); ++i)
-            Sleep(10);
-        EXPECT_EQ(chosen().value_or(StatusRegister{}).which, which);
+// Lists as told, in turn, noting what was chosen before each list and whether the thread has COM.
+struct Scripted : ParallelPorts {
+    std::vector<Ports> lists;
+    std::atomic<const ChosenRegister*> chosen = nullptr;
+    std::vector<std::string> seen;
+    bool com = true;
+    Ports List() override {
+        while (!chosen) // until the test holds what is chosen
+            Sleep(1);
+        const HRESULT again = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (SUCCEEDED(again))
+            CoUninitialize();
+        com = com && again == S_FALSE; // S_OK: this thread had no COM of its own
+        if (seen.size() < lists.size())
+            seen.push_back((*chosen.load())().value_or(StatusRegister{}).which.substr(0, 22));
+        return lists[std::min(seen.size(), lists.size()) - 1];
     }
-    Sleep(500);
-    EXPECT_EQ(gate.passed, 2); // listed: not asked again
+};
+
+TEST(PortFinder, ListedAgainUntilAPortMayBeReadThenEveryPeriodAndAFailureKeepsTheLastGoodOne) {
+    auto owned = std::make_unique<Scripted>();
+    Scripted& lister = *owned;
+    const Ports noRange{{{"LPT1", std::nullopt}}};
+    lister.lists = {Ports{}, noRange, Ports{{{"LPT1", 0xE000}}}, Ports{}, noRange, kNone, kNone};
+    const ChosenRegister chosen = FindPortInBackground(std::move(owned), 10, 30);
+    EXPECT_FALSE(chosen()); // nothing while the first list is under way
+    lister.chosen = &chosen;
+    for (int i = 0; i < 500 && lister.seen.size() < lister.lists.size(); ++i)
+        Sleep(10);
+    EXPECT_TRUE(lister.com);
+    EXPECT_EQ(lister.seen,
+              (std::vector<std::string>{"", "Windows could not list", "Windows lists LPT1 but",
+                                        "LPT1 at 0xE000", "LPT1 at 0xE000", "LPT1 at 0xE000",
+                                        "Windows lists no paral"}));
     const ChosenRegister system = FindPortInBackground(MakeSystemParallelPorts()); // Wine's
     for (int i = 0; i < 1000 && !system(); ++i)
         Sleep(10);
@@ -284,6 +309,53 @@ TEST(PortFinder, AListThatBlocksLeavesNoRegisterCouldNotListIsAskedAgainAndTheRa
     EXPECT_EQ(WmiPortResourceQuery("PCI\\VEN_1C00&DEV_3050\\4&2\"X"),
               "ASSOCIATORS OF {Win32_PnPEntity.DeviceID=\"PCI\\\\VEN_1C00&DEV_3050\\\\4&2\\\"X\"} "
               "WHERE ResultClass = Win32_PortResource");
+}
+
+TEST(PortFinder, WmiIsWaitedForWithinLimitsOnlyACompleteListCountsAndXpGetsNoNewFlags) {
+    for (HRESULT end : {WBEM_S_FALSE, WBEM_S_TIMEDOUT, WBEM_E_FAILED}) {
+        long waited = -1;
+        const auto ranges = WmiRanges([&](long waitMs, IWbemClassObject**, ULONG* count) {
+            return waited = waitMs, *count = 0, end;
+        });
+        EXPECT_EQ(ranges.has_value(), end == WBEM_S_FALSE) << end;
+        EXPECT_TRUE(waited >= 0 && waited <= 10'000) << waited;
+    }
+    EXPECT_EQ(std::pair(WmiConnectFlags(5), WmiConnectFlags(10)),
+              std::pair(0l, long{WBEM_FLAG_CONNECT_USE_MAX_WAIT}));
+}
+
+TEST(Win32Readiness, TheTokenHoldsTheTimeRightAndWindowsTimeCountsOnlyWithASource) {
+    EXPECT_EQ(SystemReadinessCalls().holdsTimePrivilege(), true); // Wine's token does
+    const struct {
+        std::optional<bool> held;
+        bool running;
+        const char* type; // the service's source
+        const char* missing;
+        const char* service;
+    } cases[] = {
+        {true, true, "NT5DS", "", "Windows Time"},
+        {true, true, "nosync", "", ""},
+        {false, false, "NTP", "This account may not change the system time: its rights lack", ""},
+        {std::nullopt, false, "NTP", "Windows could not read this program's rights: Access", ""},
+    };
+    for (const auto& c : cases) {
+        const ClockReadiness got = CheckWindowsReadiness(
+            {[&] { return SetLastError(ERROR_ACCESS_DENIED), c.held; },
+             [&](const char* name) { return c.running && name == std::string("W32Time"); },
+             [&] {
+                 auto registry = std::make_unique<fakes::FakeRegistry>();
+                 registry->Put("SYSTEM\\CurrentControlSet\\Services\\W32Time\\Parameters", "Type",
+                               kRegSz, c.type);
+                 return registry;
+             }});
+        EXPECT_TRUE(got.missing.starts_with(c.missing) && got.missing.empty() == !*c.missing &&
+                    got.timeService == c.service);
+    }
+    std::atomic<int> checks = 0; // checked again and again on a thread of its own
+    const auto again = MakeBackgroundReadiness([&] { return ClockReadiness{++checks > 2}; }, 1);
+    for (int i = 0; i < 300 && !again->Latest().checked; ++i)
+        Sleep(10);
+    EXPECT_TRUE(again->Latest().checked);
 }
 
 // Real files and programs, and Wine's real registry read as the launcher reads it.

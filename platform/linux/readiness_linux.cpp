@@ -1,0 +1,170 @@
+#include "readiness_linux.h"
+
+#include "clock_linux.h"
+#include "errno_text.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <thread>
+#include <unistd.h>
+
+namespace larkmoor {
+
+namespace {
+
+constexpr int kCapSysTime = 25;
+
+// The value of "Name:" in /proc/self/status, or empty.
+std::string StatusField(const std::string& statusFile, const std::string& name) {
+    std::ifstream in(statusFile);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(name + ":", 0) == 0)
+            return line.substr(line.find_first_not_of(" \t", name.size() + 1));
+    return "";
+}
+
+std::optional<std::string> CapabilityAttribute(const std::string& path) {
+    char value[64];
+    const ssize_t size = getxattr(path.c_str(), "security.capability", value, sizeof value);
+    if (size < 0)
+        return std::nullopt;
+    return std::string(value, static_cast<std::size_t>(size));
+}
+
+// Why the clock helper could not set the clock if run now; empty when it could.
+std::string HelperMissing(const ReadinessFiles& files) {
+    const std::string name = "The clock helper " + files.helper;
+    if (access(files.helper.c_str(), F_OK) != 0)
+        return name + " is missing: reinstall the package.";
+    std::string why;
+    const auto add = [&](const std::string& line) { why += (why.empty() ? "" : "\n") + line; };
+    if (access(files.helper.c_str(), X_OK) != 0)
+        add(name + " may not be run by this user (" + Errno(errno) +
+            "): add this user to the group larkmoor and log in again.");
+    const auto attribute = files.capabilities(files.helper);
+    if (!attribute || !PermitsSysTime(*attribute))
+        add(name + " lacks cap_sys_time: reinstall the package (in a build tree, see the README).");
+    struct statvfs mount {};
+    if (statvfs(files.helper.c_str(), &mount) == 0 && (mount.f_flag & ST_NOSUID))
+        add(name + " is on a file system mounted nosuid, where the kernel grants no file "
+                   "capability: install it where nosuid is not set.");
+    return why;
+}
+
+// Why this process's children are granted no cap_sys_time; empty when they are.
+std::string SessionMissing(const std::string& statusFile) {
+    std::string why;
+    const std::string bounding = StatusField(statusFile, "CapBnd");
+    if (bounding.empty() || !(std::strtoull(bounding.c_str(), nullptr, 16) >> kCapSysTime & 1))
+        why = "The capability bounding set of this session lacks cap_sys_time (a container, or a "
+              "service or login that drops it), so the kernel refuses to start the clock helper: "
+              "start Larkmoor from a login that keeps cap_sys_time.";
+    if (StatusField(statusFile, "NoNewPrivs") != "0")
+        why += std::string(why.empty() ? "" : "\n") +
+               "Larkmoor runs with no_new_privs (a service with NoNewPrivileges=, or a sandbox), "
+               "so the kernel grants the clock helper no capability: start Larkmoor from a "
+               "normal login.";
+    return why;
+}
+
+// The time service among the running programs, by the name the kernel keeps (15 characters).
+std::string RunningTimeService(const std::string& proc) {
+    static const std::pair<const char*, const char*> kServices[] = {
+        {"systemd-timesyn", "systemd-timesyncd"}, {"chronyd", "chronyd"}, {"ntpd", "ntpd"}};
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(proc, error)) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string comm;
+        std::getline(std::ifstream(entry.path() / "comm"), comm);
+        for (const auto& [kernelName, name] : kServices)
+            if (comm == kernelName)
+                return name;
+    }
+    return "";
+}
+
+} // namespace
+
+bool PermitsSysTime(const std::string& attribute) {
+    // magic_etc (revision in the top byte), then permitted and inheritable words, little-endian.
+    if (attribute.size() < 12)
+        return false;
+    const auto word = [&](std::size_t at) {
+        std::uint32_t value = 0;
+        for (int i = 3; i >= 0; --i)
+            value = value << 8 | static_cast<unsigned char>(attribute[at + i]);
+        return value;
+    };
+    const std::uint32_t revision = word(0) >> 24;
+    return revision >= 1 && revision <= 3 && (word(4) >> kCapSysTime & 1);
+}
+
+ReadinessFiles SystemReadinessFiles() {
+    return {"/proc/self/status", "/proc", FindClockHelper(), CapabilityAttribute};
+}
+
+ClockReadiness CheckLinuxReadiness(const ReadinessFiles& files) {
+    std::string missing = HelperMissing(files);
+    if (const std::string session = SessionMissing(files.status); !session.empty())
+        missing += (missing.empty() ? "" : "\n") + session;
+    std::string service = RunningTimeService(files.proc);
+    if (service.empty() && files.ntp && files.ntp().value_or(false))
+        service = "NTP (timedatectl)";
+    return {true, missing, service};
+}
+
+namespace {
+
+class BackgroundReadiness : public Readiness {
+  public:
+    BackgroundReadiness(std::function<ClockReadiness()> check, int periodMs)
+        : thread_([this, check = std::move(check), periodMs] { Run(check, periodMs); }) {}
+    ~BackgroundReadiness() override {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    ClockReadiness Latest() override {
+        const std::lock_guard lock(mutex_);
+        return latest_;
+    }
+
+  private:
+    void Run(const std::function<ClockReadiness()>& check, int periodMs) {
+        std::unique_lock lock(mutex_);
+        while (!stop_) {
+            lock.unlock();
+            ClockReadiness checked = check();
+            lock.lock();
+            latest_ = std::move(checked);
+            changed_.wait_for(lock, std::chrono::milliseconds(periodMs), [&] { return stop_; });
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stop_ = false;
+    ClockReadiness latest_;
+    std::thread thread_; // last: started once the rest is in place
+};
+
+} // namespace
+
+std::unique_ptr<Readiness> MakeBackgroundReadiness(std::function<ClockReadiness()> check,
+                                                   int periodMs) {
+    return std::make_unique<BackgroundReadiness>(std::move(check), periodMs);
+}
+
+} // namespace larkmoor
