@@ -26,6 +26,10 @@ class ClosureWatcher {
     bool blnTimeSet = false;
 
   private:
+    bool TakeOutcome(const std::string& portNote);
+    void Record(const ClockSet& set, const std::string& portNote);
+    void Show(const std::string& note);
+
     Port& port_;
     Clock& clock_;
     ui::Control& lblTime_;
@@ -37,6 +41,10 @@ class ClosureWatcher {
     bool seenOpen_ = false;
     const char* lastResult_ = "";
     std::string lastNote_; // the tooltip that went with lastResult_
+    // A set whose outcome the clock has yet to give, and the times it was asked for with. No
+    // other set starts meanwhile: a closure then is latched, and sets nothing of its own.
+    bool setPending_ = false;
+    std::string from_, asked_;
 };
 
 // 127 minus the status byte; the contact is closed when this reaches 8 (pin 15 grounded

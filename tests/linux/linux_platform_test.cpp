@@ -18,9 +18,11 @@
 #include <fstream>
 #include <linux/capability.h>
 #include <optional>
+#include <set>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 namespace larkmoor {
@@ -181,75 +183,127 @@ bool Has(const std::string& text, const char* part) {
     return text.find(part) != std::string::npos;
 }
 
-TEST(ClockHelper, SetsFromAFreshReadingBeforeItSaysAnythingAndOnlyInTheSystemsZone) {
+// A set as the watcher makes it: started, then its outcome asked for every 5 ms, for at most 10 s.
+ClockSet SetAndWait(Clock& clock) {
+    ClockSet set = clock.SetTimeOfDay({}, "14:54:30");
+    for (int i = 0; set.pending && i < 2000; ++i, usleep(5000))
+        set = clock.Outcome().value_or(set);
+    return set;
+}
+
+TEST(ClockHelper, NamesEachSetInTheLogBeforeMakingItAndItsOutcomeAfterUnderAnyLimitOrSignal) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root: a mount namespace";
     TempDir dir;
-    const std::string said = dir.Put("said", ""), trace = dir.Put("trace", "");
-    // In a mount namespace where the system's zone is Asia/Kolkata (UTC+05:30), given a zone
-    // of its own in TZ and limits on its data (240 KiB starve glibc's loading of the zone
-    // file): its status, and hh:54:30 of Kolkata aimed at where it refuses to set.
-    for (const auto& [limit, status] :
-         {std::pair{"", EPERM}, {"ulimit -Sd 240;", EPERM}, {"ulimit -d 240;", kZoneNotLoaded}}) {
+    const std::string record = (dir.path / "record").string();
+    // The helper as the window program runs it, in a mount namespace where the system's zone is
+    // Asia/Kolkata (UTC+05:30) and /dev/rtc0 a plain file, given a zone of its own in TZ, with
+    // the stub preloaded: what it logged and set, in order, and what the window says.
+    const auto run = [&](const std::string& limit, const std::string& env) {
+        fs::remove(record);
+        dir.Put("helper",
+                "#!/bin/sh\nexec unshare -m sh -c 'mount --bind /usr/share/zoneinfo/Asia/Kolkata "
+                "/etc/localtime && mount -t tmpfs none /dev && touch /dev/rtc0 && " +
+                    limit +
+                    " TZ=XXX-5:17 ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" + CLOCK_STUB +
+                    " LARKMOOR_STUB_RECORD=" + record + " exec " + env + " " + CLOCK_HELPER + "'\n",
+                true);
+        const ClockSet set = SetAndWait(*MakeHelperClock(dir.path / "helper"));
+        std::ifstream file(record);
+        std::string kinds, line;
+        std::vector<std::string> lines;
+        for (; std::getline(file, line); lines.push_back(line))
+            kinds += (kinds.empty() ? "" : " ") + line.substr(0, line.find(' '));
+        return std::tuple(set, kinds, lines);
+    };
+    struct Row {
+        const char *limit, *env, *kinds, *note;
+    };
+    std::vector<Row> rows = {
+        {"", "", "facility log set rtc log", ""},
+        {"ulimit -Sd 240;", "", "facility log set rtc log", ""},
+        {"", "env LARKMOOR_STUB_KILL=1", "facility log set", "the clock may have been set to"},
+        {"", "env LARKMOOR_STUB_STALL=1", "facility log log", "more than a second passed"},
+        {"", "setpriv --no-new-privs", "facility log", "runs under no_new_privs"},
+        {"", "env LD_PRELOAD=", "", "it runs without cap_sys_time"},
+        {"ulimit -d 240;", "", "facility log", "could not load the system's time zone"},
+    };
 #ifdef __SANITIZE_ADDRESS__
-        if (*limit)
-            continue; // a helper built with AddressSanitizer cannot start in 240 KiB
+    rows.erase(rows.begin() + 1), rows.pop_back(); // AddressSanitizer cannot start in 240 KiB
+#else
+    // Whatever the data limit, a set is named in the log before it and its outcome after it.
+    static std::string limits[30];
+    for (int i = 0; i < 30; ++i)
+        rows.push_back({(limits[i] = "ulimit -d " + std::to_string(200 + 4 * i) + ";").c_str(), "",
+                        nullptr, nullptr});
 #endif
-        const std::string command =
-            std::string("unshare -m sh -c 'mount --bind /usr/share/zoneinfo/Asia/Kolkata ") +
-            "/etc/localtime && " + limit + " TZ=XXX-5:17 exec " + CLOCK_HELPER + " >" + said + "'";
-        EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), status) << command;
-        std::string text;
-        std::time_t at = 0;
-        if (status != EPERM)
+    for (const Row& row : rows) {
+        const auto [set, kinds, lines] = run(row.limit, row.env);
+        const bool setMade = kinds.find("set") != std::string::npos;
+        EXPECT_EQ(setMade && kinds == "facility log set rtc log", set.ok) << row.limit << kinds;
+        if (!row.kinds) {
+            EXPECT_TRUE(!setMade || set.ok) << row.limit << kinds << set.note;
             continue;
-        EXPECT_TRUE(std::ifstream(said) >> text >> at);
-        const std::time_t there = (at + 19800) % 86400; // the time of day in Kolkata
-        EXPECT_EQ(text, TimeText({0, static_cast<int>(there / 3600), 54, 30}));
+        }
+        EXPECT_EQ(kinds, row.kinds) << row.env;
+        EXPECT_TRUE(Has(set.note, row.note)) << set.note;
+        if (kinds.empty())
+            continue;
+        EXPECT_EQ(lines[0], "facility " + std::to_string(LOG_AUTHPRIV));
+        if (!setMade)
+            continue;
+        // hh:54:30 in Kolkata, named as such in the log before the set and in the window after.
+        const std::time_t at = std::stoll(lines[2].substr(4));
+        const std::time_t there = (at + 19800) % 86400;
+        const std::string text = TimeText({0, static_cast<int>(there / 3600), 54, 30});
         EXPECT_EQ(there % 3600, 54 * 60 + 30);
+        EXPECT_TRUE(Has(lines[1], "uid 0 sets the clock from ") &&
+                    lines[1].ends_with(text + " IST"))
+            << lines[1];
+        EXPECT_TRUE(set.ok ? set.timeText == text : Has(set.note, text.c_str())) << set.note;
     }
-    // Its output blocked (a full pipe), it has tried its set already: nothing it reads before
-    // the block can be set after it.
-    const std::string blocked = "(head -c 65536 /dev/zero; exec strace -o " + trace + " " +
-                                CLOCK_HELPER + ") | (sleep 1; grep -q 'clock_settime(CLOCK_' " +
-                                trace + "; found=$?; cat >/dev/null; exit $found)";
-    EXPECT_EQ(std::system(blocked.c_str()), 0) << blocked;
 }
 
-TEST(ClockHelper, ItsOutcomeIsShownAndItsHardwareClockFollowsAdjtimeAndSummerTime) {
+TEST(ClockHelper, ItsOutcomeIsShownWithoutWaitingAndItsHardwareClockFollowsAdjtimeAndSummerTime) {
     TempDir dir;
     // A helper's script (nothing: no helper there; empty: not executable; "capable": one with a
     // capability this process's bounding set lacks), its result and note.
     const std::string capable = dir.Put("capable", "");
     fs::copy_file("/bin/true", capable, fs::copy_options::overwrite_existing);
     ASSERT_EQ(std::system(("setcap cap_sys_time+ep " + capable).c_str()), 0);
+    const auto descriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), {});
+    };
+    const auto before = descriptors();
     for (const auto& [script, ok, note] :
          std::initializer_list<std::tuple<const char*, bool, const char*>>{
              {nullptr, false, "is missing"},
              {"exit 0", true, ""},
-             {"exit 1", false, "lacks cap_sys_time"},
              {"exit 5", false, "could not set the clock: Input/output error (errno 5)"},
              {"exit 126", false, "could not load the system's time zone /etc/localtime"},
-             {"kill -9 $$", false, "signal 9"},
-             {"exec /bin/sleep 10", false, "did not finish within 2000 ms"},
+             {"kill -9 $$", false, "signal 9 (Killed) before it set the clock: nothing was set"},
+             {"echo 14:54:30 1; exec /bin/sleep 10", false,
+              "within 2 s and was stopped after it began to set the clock: the clock may have "
+              "been set to 14:54:30"},
              {"", false, "add this user to the group larkmoor"},
              {"capable", false, "bounding set of this session lacks cap_sys_time"}}) {
         const bool withCapability = script && std::string_view(script) == "capable";
         if (script && !withCapability)
             dir.Put("helper", std::string("#!/bin/sh\n") + script + "\n", *script);
         const fs::path helper = withCapability ? fs::path(capable) : dir.path / "helper";
-        const ClockSet set = MakeHelperClock(helper)->SetTimeOfDay({}, "14:54:30");
+        const ClockSet set = SetAndWait(*MakeHelperClock(helper, std::chrono::seconds(2)));
         EXPECT_EQ(set.ok, ok) << note;
         EXPECT_TRUE(Has(set.note, note)) << set.note;
     }
+    EXPECT_EQ(descriptors(), before); // none kept from any helper
     // Started with SIGCHLD ignored, the program still waits for its helper; should the wait
     // fail all the same, nothing counts as set.
     dir.Put("helper", "#!/bin/sh\nexit 0\n", true);
     std::signal(SIGCHLD, SIG_IGN);
     const auto waiting = MakeHelperClock(dir.path / "helper");
-    EXPECT_TRUE(waiting->SetTimeOfDay({}, "14:54:30").ok);
+    EXPECT_TRUE(SetAndWait(*waiting).ok);
     std::signal(SIGCHLD, SIG_IGN);
-    const ClockSet unwaited = waiting->SetTimeOfDay({}, "14:54:30");
+    const ClockSet unwaited = SetAndWait(*waiting);
     std::signal(SIGCHLD, SIG_DFL);
     EXPECT_TRUE(!unwaited.ok && Has(unwaited.note, "could not be waited for")) << unwaited.note;
     // Each outcome crosses the exit status: refused; set; set, but no hardware clock written.
@@ -258,49 +312,74 @@ TEST(ClockHelper, ItsOutcomeIsShownAndItsHardwareClockFollowsAdjtimeAndSummerTim
         EXPECT_EQ(std::pair(out.set, out.error), std::pair(setError == 0, setError + rtcError));
     }
 
-    // A helper that read the clock in the next hour and wrote no hardware clock: the hour it
-    // set is the one shown, and so is the hardware clock left unwritten.
-    dir.Put("helper", "#!/bin/sh\necho 15:54:30 1773183270\nexit 141\n", true);
+    // A helper that takes 3 s, reads the clock in the next hour and writes no hardware clock:
+    // the time label goes on meanwhile, a closure then starts no second helper, and the hour it
+    // set is the one shown when it ends, with the hardware clock left unwritten.
+    const std::string runs = dir.Put("runs", "");
+    dir.Put("helper",
+            "#!/bin/sh\necho >>" + runs + "\nsleep 3\necho 15:54:30 1773183270\nexit 141\n", true);
     fakes::FakePort port; // read open, then closed
     fakes::FakeControl lblTime, lblPort;
     const auto clock = MakeHelperClock(dir.path / "helper");
     ClosureWatcher watcher(port, *clock, lblTime, lblPort);
-    watcher.Timer1_Timer();
-    port.status = 0;
-    watcher.Timer1_Timer();
-    EXPECT_EQ(lblPort.text, "Time Set");
+    std::set<std::string> timesShown;
+    for (int pass = 0; pass < 200 && lblPort.text != "Time Set"; ++pass, usleep(50'000)) {
+        port.status = pass == 1 || pass > 3 ? 0 : 0x7F; // closed at once, then again
+        watcher.Timer1_Timer();
+        timesShown.insert(lblTime.text);
+    }
+    EXPECT_GE(timesShown.size(), 3u);
     EXPECT_TRUE(Has(lblPort.toolTip, " to 15:54:30.\nThe hardware clock /dev/rtc0 was not written"))
         << lblPort.toolTip;
+    std::ifstream runLines(runs);
+    EXPECT_EQ(std::distance(std::istreambuf_iterator<char>(runLines), {}), 1);
 
     // A change of zone without tzset(): a reading of the clock notices it by itself.
     setenv("TZ", "XXX-5:17", 1);
     const ClockReading r = MakeHelperClock("")->Now();
     EXPECT_EQ((r.utcNs / 1'000'000'000 + 5 * 3600 + 17 * 60) % 86400,
               r.hour * 3600 + r.minute * 60 + r.second);
-    // Held an hour between its read at 22:10 UTC and its set, the helper sets 22:54:30, sees
-    // the hour gone, and sets 23:54:30.
-    setenv("TZ", "UTC0", 1), tzset();
-    std::vector<time_t> sets;
-    const ClockMove move = SetToFiftyFourThirty(
-        {[&](clockid_t id) {
-             return timespec{id == CLOCK_BOOTTIME ? 3600 * !sets.empty() : 1773180600, 0};
-         },
-         [&](const timespec& ts) { return sets.push_back(ts.tv_sec), 0; }});
-    EXPECT_EQ(sets, (std::vector<time_t>{1773183270, 1773186870}));
-    EXPECT_EQ(std::pair(move.before.tv_sec, move.set.tv_sec), std::pair(1773180600l, 1773186870l));
-    // A hardware clock in local time keeps summer time: 01:30 UTC is 02:30 or 03:30 in Berlin.
+    // One reading, one set, to minute 54, second 30 of the hour read, in the reading's own
+    // offset: at 10:59:59.999 UTC (11:59:59.999 CET) set 2 ms later; at 00:30 UTC, the first
+    // 02:30 of the autumn change (CEST); held 1.5 s after the reading, nothing.
     setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1), tzset();
-    EXPECT_EQ(std::pair(RtcTime(1767231000, true).tm_hour, RtcTime(1782869400, true).tm_hour),
-              std::pair(2, 3));
+    for (const auto& [now, heldMs, setTo] : std::initializer_list<std::tuple<time_t, int, time_t>>{
+             {1773140399, 2, 1773140070}, {1792888200, 2, 1792889670}, {1773140399, 1500, 0}}) {
+        std::vector<time_t> sets;
+        long boot = 0; // milliseconds: the reading's, then the set's
+        const ClockCalls calls{[&](clockid_t id) {
+                                   const timespec at{boot / 1000, boot % 1000 * 1'000'000};
+                                   boot += heldMs * (id == CLOCK_BOOTTIME);
+                                   return id == CLOCK_REALTIME ? timespec{now, 999'000'000} : at;
+                               },
+                               [&](const timespec& ts) { return sets.push_back(ts.tv_sec), 0; }};
+        ClockMove move = ReadFiftyFourThirty(calls);
+        SetClock(move, calls);
+        EXPECT_EQ(sets, std::vector<time_t>(setTo != 0, setTo)) << now;
+        EXPECT_EQ(move.heldUp, setTo == 0);
+    }
+    // Summer time: 01:30 UTC is 02:30 in the window and a local hardware clock in winter, 03:30
+    // in summer.
+    EXPECT_EQ(std::tuple(LocalReading({1782869400, 0}).hour, RtcTime(1767231000, true).tm_hour,
+                         RtcTime(1782869400, true).tm_hour),
+              std::tuple(3, 2, 3));
     const rtc_time utc = RtcTime(1773183270, false); // 2026-03-10 22:54:30 UTC
     EXPECT_EQ(std::tuple(utc.tm_year, utc.tm_mon, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec),
               std::tuple(126, 2, 10, 22, 54, 30));
     EXPECT_TRUE(AdjtimeSaysLocal(dir.Put("adjtime", "0.0 0 0.0\n0\nLOCAL")));
     EXPECT_FALSE(AdjtimeSaysLocal(dir.Put("adjtime", "LOCAL\nLOCAL\nUTC\nLOCAL\n")) ||
                  AdjtimeSaysLocal(dir.path / "none"));
-    // Never a real RTC: a plain file refuses the request, a missing device is not written.
-    EXPECT_EQ(std::pair(WriteRtc(dir.Put("rtc", ""), utc), WriteRtc(dir.path / "none", utc)),
-              std::pair(ENOTTY, ENOENT));
+    // Never a real RTC: a plain file refuses the request, a missing device cannot be opened.
+    const int plain = OpenRtc(dir.Put("rtc", ""));
+    EXPECT_EQ(std::pair(WriteRtc(plain, utc), OpenRtc(dir.path / "none")),
+              std::pair(ENOTTY, -ENOENT));
+    close(plain);
+    // In UTC, a zone file that says so, or none at all, is a zone loaded; any other file is not.
+    setenv("TZ", "UTC0", 1), tzset();
+    EXPECT_EQ(std::tuple(SystemZoneLoaded(dir.path / "none"),
+                         SystemZoneLoaded("/usr/share/zoneinfo/Etc/UTC"),
+                         SystemZoneLoaded("/usr/share/zoneinfo/Asia/Kolkata")),
+              std::tuple(true, true, false));
 }
 
 TEST(LinuxPrograms, StartsTheFileItselfWithoutAShellAndReapsIt) {
