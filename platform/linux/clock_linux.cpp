@@ -44,8 +44,8 @@ struct HelperRun {
 };
 
 // Starts `path` with its output on a pipe: its process id and the pipe's read end, which does
-// not wait; or the errno of the failure. This program keeps no write end: one descriptor per set
-// would be lost, and a helper's end could not be read as the end of its output.
+// not wait; or the errno of the failure. This program keeps no write end, which would lose one
+// descriptor per set.
 int StartHelper(const std::string& path, pid_t& pid, int& out) {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0)
