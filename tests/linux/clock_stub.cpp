@@ -1,7 +1,7 @@
 // Preloaded into the clock helper by the tests: it sets nothing. It tells the helper that it
 // holds cap_sys_time, and logs each set of the clock in the helper's own system log, so that the
-// log shows it in its place among the helper's lines. With LARKMOOR_STUB_KILL set, the helper is
-// killed right after its set.
+// log shows it in its place among the helper's lines. LARKMOOR_STUB_SET=kill kills the helper
+// right after its set; LARKMOOR_STUB_SET=refuse refuses the set.
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -12,13 +12,15 @@
 #include <unistd.h>
 
 namespace {
-const bool killAfterSet = std::getenv("LARKMOOR_STUB_KILL"); // before the helper clears it
+const char* const setOutcome = std::getenv("LARKMOOR_STUB_SET"); // before the helper clears it
 }
 
 extern "C" {
 int clock_settime(clockid_t, const timespec* ts) {
     syslog(LOG_INFO, "set %lld", static_cast<long long>(ts->tv_sec));
-    return killAfterSet ? raise(SIGKILL) : 0;
+    if (setOutcome && std::strcmp(setOutcome, "kill") == 0)
+        raise(SIGKILL);
+    return setOutcome ? (errno = EPERM, -1) : 0;
 }
 // Only the helper is told so; a program that starts it (setpriv) would try to keep it.
 int capget(cap_user_header_t header, cap_user_data_t data) {

@@ -214,7 +214,10 @@ TEST(ClockHelper, NamesEachSetInTheLogBeforeMakingItAndItsOutcomeAfterUnderAnyLi
     std::vector<std::tuple<std::string, std::string, std::string>> rows = {
         {"", "", set},
         {"ulimit -Sd 240;", "", set},
-        {"", "env LARKMOOR_STUB_KILL=1", made},
+        {"", "env LARKMOOR_STUB_SET=kill", made},
+        {"", "env LARKMOOR_STUB_SET=refuse",
+         named + line + "set [0-9]+\n" + line +
+             "uid 0: clock not set: Operation not permitted \\(errno 1\\)\n"},
         {"", "setpriv --no-new-privs", nothing + "started under no_new_privs[^\n]*\n"},
         {"", "env LD_PRELOAD=", nothing + "cap_sys_time is not in effect[^\n]*\n"},
         {"ulimit -d 240;", "", nothing + "the time zone /etc/localtime could not be loaded\n"},
