@@ -22,10 +22,9 @@ int clock_settime(clockid_t, const timespec* ts) {
         raise(SIGKILL);
     return setOutcome ? (errno = EPERM, -1) : 0;
 }
-// Only the helper is told so; a program that starts it (setpriv) would try to keep it.
 int capget(cap_user_header_t header, cap_user_data_t data) {
     const int result = static_cast<int>(syscall(SYS_capget, header, data));
-    if (data && std::strcmp(program_invocation_short_name, "larkmoor-set-clock") == 0)
+    if (data) // none when only the version is asked for
         data[CAP_TO_INDEX(CAP_SYS_TIME)].effective |= CAP_TO_MASK(CAP_SYS_TIME);
     return result;
 }

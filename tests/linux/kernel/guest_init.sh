@@ -173,6 +173,16 @@ check "under no_new_privs the helper sets nothing and says so" \
     "$([ $status = 125 ] && ! set_at && grep -q 'nothing set: started under no_new_privs' /tmp/messages && echo true)" \
     "status $status, clock at $(date +%T)"
 
+# Without /etc/localtime the system is in UTC, and the helper sets the clock in it.
+mv /etc/localtime /etc/localtime.kept
+date -u -s "10:20:00" >/dev/null
+as_user /usr/libexec/larkmoor/larkmoor-set-clock >/dev/null
+status=$?
+check "without /etc/localtime the helper sets hh:54:30 UTC" \
+    "$([ $status = 0 ] && [ "$(date -u +%M:%S | cut -c1-4)" = 54:3 ] && echo true)" \
+    "status $status, clock at $(date -u +%T) UTC"
+mv /etc/localtime.kept /etc/localtime
+
 echo "@larkmoor said: $(tr '\n' '|' </tmp/larkmoor.log)"
 echo "@done at $(up)s"
 poweroff -f
