@@ -23,7 +23,6 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace larkmoor {
