@@ -3,15 +3,20 @@
 // the group larkmoor, so it takes nothing from its caller: no arguments, no environment, no
 // limits lower than the hard ones; only the system's time zone and /etc/adjtime. It records each
 // use in the system log (authpriv), and its exit status says what happened (HelperStatus).
+//
+// The caller keeps its own user id over the helper, so it may stop or kill it at any point.
+// Everything that can fail or allocate is therefore done before the set: the log line naming
+// the set comes first, and after the set only system calls remain.
 #include "platform/linux/clock_linux.h"
-#include "platform/linux/errno_text.h"
 #include "platform/linux/set_clock.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -25,6 +30,61 @@ std::string LocalText(const timespec& ts) {
     localtime_r(&ts.tv_sec, &local);
     char text[64];
     return std::string(text, std::strftime(text, sizeof text, "%F %T %Z", &local));
+}
+
+const char* PrivilegeText(int status) {
+    return status == kNoNewPrivs ? "started under no_new_privs, which withholds cap_sys_time"
+                                 : "cap_sys_time is not in effect (a nosuid mount, a tracer, or "
+                                   "a helper without its file capability)";
+}
+
+int SetTheClock() {
+    const std::string user = "uid " + std::to_string(getuid());
+    if (const int status = PrivilegeStatus(); status != 0) {
+        syslog(LOG_ERR, "%s: nothing set: %s", user.c_str(), PrivilegeText(status));
+        return status;
+    }
+    if (!SystemZoneLoaded(kSystemZone)) {
+        syslog(LOG_ERR, "%s: nothing set: the time zone %s could not be loaded", user.c_str(),
+               kSystemZone);
+        return kZoneNotLoaded;
+    }
+    const bool local = AdjtimeSaysLocal("/etc/adjtime");
+    const int rtc = OpenRtc(kRtcDevice);
+    ClockMove move = ReadFiftyFourThirty();
+    const rtc_time rtcTime = RtcTime(move.set.tv_sec, local);
+    // The window program shows this time of day as the one set, and tells from it that the
+    // set may have been made should the helper end before its exit status.
+    char said[64];
+    const int saidLength =
+        std::snprintf(said, sizeof said, "%s %lld\n", TimeText(LocalReading(move.set)).c_str(),
+                      static_cast<long long>(move.set.tv_sec));
+    syslog(LOG_NOTICE, "%s sets the clock from %s to %s", user.c_str(),
+           LocalText(move.before).c_str(), LocalText(move.set).c_str());
+    if (write(STDOUT_FILENO, said, saidLength) != saidLength)
+        return HelperStatus(EPIPE, 0);
+
+    SetClock(move);
+    // From here on, nothing allocates: the system's words for an errno are constant texts.
+    if (move.heldUp) {
+        syslog(LOG_WARNING, "%s: nothing set: held up for more than a second since the reading",
+               user.c_str());
+        return kHeldUp;
+    }
+    if (move.error != 0) {
+        syslog(LOG_WARNING, "%s: clock not set: %s (errno %d)", user.c_str(),
+               strerrordesc_np(move.error), move.error);
+        return HelperStatus(move.error, 0);
+    }
+    const int rtcError = rtc < 0 ? -rtc : WriteRtc(rtc, rtcTime);
+    if (rtcError == 0) {
+        syslog(LOG_NOTICE, "%s: clock set; hardware clock %s written in %s", user.c_str(),
+               kRtcDevice, local ? "local time" : "UTC");
+    } else {
+        syslog(LOG_WARNING, "%s: clock set; hardware clock %s not written: %s (errno %d)",
+               user.c_str(), kRtcDevice, strerrordesc_np(rtcError), rtcError);
+    }
+    return HelperStatus(0, rtcError);
 }
 
 } // namespace
@@ -42,37 +102,10 @@ int main(int argc, char**) {
     clearenv();
     tzset(); // the system's zone
     std::signal(SIGPIPE, SIG_IGN);
-    openlog(kHelperName, LOG_PID, LOG_AUTHPRIV);
-    // Who ran it, by number: looking up a name would load the system's user databases into a
-    // privileged program, and glibc's lookup crashes when the caller's limits starve it.
-    const std::string user = "uid " + std::to_string(getuid());
-    if (!SystemZoneLoaded(kSystemZone)) {
-        syslog(LOG_ERR, "%s: nothing set: the time zone %s could not be loaded", user.c_str(),
-               kSystemZone);
-        return kZoneNotLoaded;
+    openlog(kHelperName, LOG_PID | LOG_NDELAY, LOG_AUTHPRIV);
+    try {
+        return SetTheClock();
+    } catch (const std::bad_alloc&) { // under the caller's limits; always before the set
+        return HelperStatus(ENOMEM, 0);
     }
-
-    const ClockMove move = SetToFiftyFourThirty();
-    const std::string from = LocalText(move.before), to = LocalText(move.set);
-    int rtcError = 0;
-    if (move.error != 0) {
-        syslog(LOG_WARNING, "%s: clock not set from %s to %s: %s", user.c_str(), from.c_str(),
-               to.c_str(), Errno(move.error).c_str());
-    } else {
-        const bool local = AdjtimeSaysLocal("/etc/adjtime");
-        rtcError = WriteRtc(kRtcDevice, RtcTime(move.set.tv_sec, local));
-        const std::string rtc = rtcError == 0
-                                    ? std::string("written in ") + (local ? "local time" : "UTC")
-                                    : "not written: " + Errno(rtcError);
-        syslog(LOG_NOTICE, "%s set the clock from %s to %s; hardware clock %s %s", user.c_str(),
-               from.c_str(), to.c_str(), kRtcDevice, rtc.c_str());
-    }
-    // Only now, with the clock set, is anything written to the caller: a caller that blocks the
-    // pipe or stops the helper here holds up nothing but this line. The window program shows
-    // this time of day as the one set; near the turn of an hour it may be another hour than the
-    // one the window program read.
-    std::printf("%s %lld\n", TimeText(LocalReading(move.set)).c_str(),
-                static_cast<long long>(move.set.tv_sec));
-    std::fflush(stdout);
-    return HelperStatus(move.error, rtcError);
 }

@@ -81,7 +81,7 @@ the group larkmoor may run it, and it records each use in the system log.")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # setcap; groupadd and groupdel; the Qt platform plugins, without which the window cannot open.
+  # setcap; groupadd; the Qt platform plugins, without which the window cannot open.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, passwd, qt6-qpa-plugins")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/postinst
                                          ${PROJECT_SOURCE_DIR}/cmake/debian/postrm)

@@ -31,11 +31,13 @@ std::optional<std::int64_t> TargetUtcNs(const ClockReading& reading, std::string
 // The outcome of setting the clock. `note` says why it failed, or what went wrong beside a
 // successful set (such as a hardware clock left unwritten); empty when there is nothing to say.
 // `timeText` is the time of day set where the clock chose it itself and it may differ from the
-// one asked for; empty otherwise.
+// one asked for; empty otherwise. `pending`: the set goes on after the call has returned, and
+// its outcome comes later from Clock::Outcome.
 struct ClockSet {
     bool ok = false;
     std::string note;
     std::string timeText{};
+    bool pending = false;
 };
 
 class Clock {
@@ -45,6 +47,9 @@ class Clock {
     // Moves the system clock so that the local time of day becomes `timeText` on the date of
     // `basis`. Not ok when the text is malformed or the system refuses the change.
     virtual ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view timeText) = 0;
+    // The outcome of a pending set once it has come; nothing while the set goes on, or when no
+    // set is pending. Never waits: the watcher asks at each tick.
+    virtual std::optional<ClockSet> Outcome() { return std::nullopt; }
 };
 
 std::unique_ptr<Clock> MakeSystemClock();

@@ -56,6 +56,33 @@ std::string ReadinessLine(const PortReading& reading, const ClockReadiness& cloc
 }
 } // namespace
 
+// The outcome of the pending set, once it has come: true when it came on this pass.
+bool ClosureWatcher::TakeOutcome(const std::string& portNote, const ClockReadiness& ready) {
+    if (!setPending_)
+        return false;
+    const std::optional<ClockSet> set = clock_.Outcome();
+    if (!set)
+        return false;
+    setPending_ = false;
+    Record(*set, portNote, ready);
+    return true;
+}
+
+void ClosureWatcher::Record(const ClockSet& set, const std::string& portNote,
+                            const ClockReadiness& ready) {
+    const std::string& to = set.timeText.empty() ? asked_ : set.timeText;
+    lastResult_ = set.ok ? "Time Set" : "Time Not Set";
+    lastNote_ = set.ok ? Lines("Clock set from " + from_ + " to " + to + ".",
+                               set.note.empty() ? portNote : set.note)
+                       : Lines(set.note, ready.missing); // with the cause the checks know, if any
+}
+
+void ClosureWatcher::Show(const std::string& note) {
+    lblPort_.SetText(lastResult_);
+    lblPort_.SetToolTip(note);
+    lblPort_.SetVisible(true);
+}
+
 void ClosureWatcher::Timer1_Timer() {
     lblTime_.SetText(TimeText(clock_.Now()));
 
@@ -65,6 +92,7 @@ void ClosureWatcher::Timer1_Timer() {
         readinessLine_ = std::move(line);
         lblTime_.SetToolTip(readinessLine_);
     }
+    const bool outcomeCame = TakeOutcome(reading.note, ready);
     if (!reading.status) {
         // Nothing is known about the contact: the latch and the clock stay as they are.
         lblPort_.SetText("No Port");
@@ -89,11 +117,10 @@ void ClosureWatcher::Timer1_Timer() {
         return;
     }
     if (blnTimeSet) {
-        // Still the same closure; only take back a "No Port" shown while it was held.
-        if (noPortWasShown) {
-            lblPort_.SetText(lastResult_);
-            lblPort_.SetToolTip(lastNote_);
-        }
+        // Still the same closure: show its outcome once it has come, and take back a "No Port"
+        // shown while it was held.
+        if (noPortWasShown || outcomeCame)
+            Show(lastNote_);
         return;
     }
     if (!seenOpen_) {
@@ -103,21 +130,24 @@ void ClosureWatcher::Timer1_Timer() {
         return;
     }
 
+    blnTimeSet = true;
+    if (setPending_) {
+        Show("The clock helper still runs for the last closure: this one sets nothing more.");
+        return;
+    }
     // A fresh reading, so that the hour and date are those of this moment.
     const ClockReading now = clock_.Now();
-    const std::string from = TimeText(now);
-    const std::string asked = WithMinuteFiftyFourThirty(from);
-    const ClockSet set = clock_.SetTimeOfDay(now, asked);
-    const std::string& to = set.timeText.empty() ? asked : set.timeText;
-    lastResult_ = set.ok ? "Time Set" : "Time Not Set";
-    // A refusal whose cause the readiness checks know is shown with that cause.
-    lastNote_ = set.ok ? Lines("Clock set from " + from + " to " + to + ".",
-                               set.note.empty() ? reading.note : set.note)
-                       : (ready.missing.empty() ? set.note : ready.missing);
-    lblPort_.SetText(lastResult_);
-    lblPort_.SetToolTip(lastNote_);
-    lblPort_.SetVisible(true);
-    blnTimeSet = true;
+    from_ = TimeText(now);
+    asked_ = WithMinuteFiftyFourThirty(from_);
+    const ClockSet set = clock_.SetTimeOfDay(now, asked_);
+    setPending_ = set.pending;
+    if (setPending_) {
+        lastResult_ = "";
+        lastNote_ = "Setting the clock from " + from_ + " to " + asked_ + "...";
+    } else {
+        Record(set, reading.note, ready);
+    }
+    Show(lastNote_);
 }
 
 } // namespace larkmoor

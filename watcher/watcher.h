@@ -33,6 +33,10 @@ class ClosureWatcher {
     bool blnTimeSet = false;
 
   private:
+    bool TakeOutcome(const std::string& portNote, const ClockReadiness& ready);
+    void Record(const ClockSet& set, const std::string& portNote, const ClockReadiness& ready);
+    void Show(const std::string& note);
+
     Port& port_;
     Clock& clock_;
     Readiness& readiness_;
@@ -46,6 +50,10 @@ class ClosureWatcher {
     const char* lastResult_ = "";
     std::string lastNote_; // the tooltip that went with lastResult_
     std::string readinessLine_;
+    // A set whose outcome the clock has yet to give, and the times it was asked for with. No
+    // other set starts meanwhile: a closure then is latched, and sets nothing of its own.
+    bool setPending_ = false;
+    std::string from_, asked_;
 };
 
 // 127 minus the status byte; the contact is closed when this reaches 8 (pin 15 grounded

@@ -7,11 +7,11 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace larkmoor {
@@ -34,61 +34,52 @@ std::string FindClockHelper() {
 
 namespace {
 
-// Runs `path` and waits up to kHelperTimeoutMs for it: its wait status and what it printed, or
-// the reason it could not be run or did not end in time.
+// One run of the helper: how it was started, and how it ended.
 struct HelperRun {
     int spawnError = 0;
-    bool ended = false;
+    bool stopped = false; // ended by this program, when it ran too long
     int status = 0;
     std::string output{};
     int waitError = 0; // the helper was started but could not be waited for
 };
-HelperRun RunHelper(const std::string& path) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
-        return {errno};
+
+// Starts `path` with its output on a pipe: its process id and the pipe's read end, which does
+// not wait; or the errno of the failure. This program keeps no write end, which would lose one
+// descriptor per set.
+int StartHelper(const std::string& path, pid_t& pid, int& out) {
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0)
+        return errno;
+    fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK); // cannot fail on a pipe of this program's own
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
     char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
     char* envp[] = {nullptr};
-    pid_t pid = 0;
     const int error = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp);
     posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
+    close(pipeEnds[1]);
     if (error != 0) {
-        close(out[0]);
-        return {error};
+        close(pipeEnds[0]);
+        return error;
     }
-    HelperRun run{0, true};
-    using Steady = std::chrono::steady_clock;
-    const auto deadline = Steady::now() + std::chrono::milliseconds(kHelperTimeoutMs);
-    for (;;) {
-        const pid_t ended = waitpid(pid, &run.status, WNOHANG);
-        if (ended == pid)
-            break;
-        if (ended < 0) {
-            run.waitError = errno;
-            break;
-        }
-        if (Steady::now() > deadline) {
-            kill(pid, SIGKILL);
-            std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
-            close(out[0]);
-            return {0, false};
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    // The helper has ended: its one line is in the pipe, or nothing is. The read does not wait,
-    // so a process that it left behind holding the pipe cannot hold up the window.
-    char text[64] = {};
-    if (fcntl(out[0], F_SETFL, O_NONBLOCK) == 0 && read(out[0], text, sizeof text - 1) > 0)
-        run.output = text;
-    close(out[0]);
-    return run;
+    out = pipeEnds[0];
+    return 0;
 }
 
-ClockSet FromHelper(const std::string& helper, const HelperRun& run) {
+// "the clock may have been set to 14:54:30", or that it was not, from what the helper said
+// before it was ended.
+std::string WhatIsKnown(const std::string& output) {
+    const std::string timeText = output.substr(0, 8);
+    if (!ParseTimeText(timeText))
+        return "before it set the clock: nothing was set.";
+    return "after it began to set the clock: the clock may have been set to " + timeText +
+           ", and the hardware clock may not have been written. Check the time, and the "
+           "system log (journalctl -t " +
+           kHelperName + ").";
+}
+
+ClockSet FromHelper(const std::string& helper, std::chrono::seconds limit, const HelperRun& run) {
     const std::string name = "The clock helper " + helper;
     if (run.spawnError == ENOENT)
         return {false, name + " is missing: reinstall the package."};
@@ -104,27 +95,36 @@ ClockSet FromHelper(const std::string& helper, const HelperRun& run) {
                            "login that keeps cap_sys_time."};
     if (run.spawnError != 0)
         return {false, name + " cannot be started: " + Errno(run.spawnError) + "."};
-    if (!run.ended)
-        return {false, name + " did not finish within " + std::to_string(kHelperTimeoutMs) +
-                           " ms and was stopped; the clock may have been set."};
     if (run.waitError != 0)
         return {false, name + " could not be waited for (" + Errno(run.waitError) +
                            "): whether it set the clock is not known."};
+    if (run.stopped)
+        return {false, name + " did not finish within " + std::to_string(limit.count()) +
+                           " s and was stopped " + WhatIsKnown(run.output)};
     if (!WIFEXITED(run.status))
-        return {false, name + " ended on signal " + std::to_string(WTERMSIG(run.status)) + "."};
+        return {false, name + " ended on signal " + std::to_string(WTERMSIG(run.status)) + " (" +
+                           strsignal(WTERMSIG(run.status)) + ") " + WhatIsKnown(run.output)};
 
-    if (WEXITSTATUS(run.status) == kZoneNotLoaded)
+    const int status = WEXITSTATUS(run.status);
+    if (status == kZoneNotLoaded)
         return {false, name + " set nothing: it could not load the system's time zone " +
                            kSystemZone + ". Check the zone (timedatectl) and the limits " +
                            "(ulimit -H) this program was started with."};
-    const HelperOutcome outcome = ReadHelperStatus(WEXITSTATUS(run.status));
-    if (!outcome.set && outcome.error == EPERM)
-        return {false, name + " lacks cap_sys_time: reinstall the package (in a build tree, "
-                              "see the README)."};
+    if (status == kNoNewPrivs)
+        return {false, name + " set nothing: this program runs under no_new_privs, so the kernel "
+                              "starts the helper without its cap_sys_time. Start Larkmoor from a "
+                              "login, not from a service or sandbox that sets NoNewPrivs."};
+    if (status == kNoTimeCapability)
+        return {false, name + " set nothing: it runs without cap_sys_time. Reinstall the package "
+                              "(in a build tree, see the README); the kernel also withholds it "
+                              "on a nosuid mount and from a traced program."};
+    if (status == kHeldUp)
+        return {false, name + " set nothing: more than a second passed between its reading of "
+                              "the clock and its set (the PC suspended, or the helper stopped). "
+                              "The next closure sets the clock."};
+    const HelperOutcome outcome = ReadHelperStatus(status);
     if (!outcome.set)
         return {false, name + " could not set the clock: " + Errno(outcome.error) + "."};
-    // The helper reads the clock itself, so near the turn of an hour it may set another hour than
-    // the one asked for; the time it says it set is the one shown.
     const std::string timeText = run.output.substr(0, 8);
     const std::string setTo = ParseTimeText(timeText) ? timeText : "";
     if (outcome.error == 0)
@@ -139,10 +139,15 @@ ClockSet FromHelper(const std::string& helper, const HelperRun& run) {
 
 class HelperClock : public Clock {
   public:
-    explicit HelperClock(std::string helper) : helper_(std::move(helper)) {
+    HelperClock(std::string helper, std::chrono::seconds limit)
+        : helper_(std::move(helper)), limit_(limit) {
         // The clock waits for its helper. Whoever started this program may have left SIGCHLD
         // ignored, which the kernel takes as leave to reap children unasked: the wait would fail.
         std::signal(SIGCHLD, SIG_DFL);
+    }
+    ~HelperClock() override {
+        if (out_ >= 0)
+            close(out_);
     }
     ClockReading Now() override {
         tzset(); // localtime_r alone never notices a change of the system's zone
@@ -155,17 +160,53 @@ class HelperClock : public Clock {
             return {false, "Not a time of day: " + std::string(timeText)};
         // The helper reads the clock itself and sets minute 54, second 30 of that hour.
         assert(timeText.substr(3) == "54:30");
-        return FromHelper(helper_, RunHelper(helper_));
+        assert(out_ < 0); // one set at a time
+        run_ = {StartHelper(helper_, pid_, out_)};
+        if (run_.spawnError != 0)
+            return FromHelper(helper_, limit_, run_);
+        started_ = std::chrono::steady_clock::now();
+        return {false, "", "", true};
+    }
+    std::optional<ClockSet> Outcome() override {
+        if (out_ < 0)
+            return std::nullopt;
+        ReadOutput();
+        const pid_t ended = waitpid(pid_, &run_.status, WNOHANG);
+        if (ended == 0) {
+            if (!run_.stopped && std::chrono::steady_clock::now() - started_ > limit_) {
+                kill(pid_, SIGKILL);
+                run_.stopped = true;
+            }
+            return std::nullopt;
+        }
+        if (ended < 0)
+            run_.waitError = errno;
+        ReadOutput(); // what it wrote just before it ended
+        close(out_);
+        out_ = -1;
+        return FromHelper(helper_, limit_, run_);
     }
 
   private:
+    void ReadOutput() {
+        char text[64];
+        const ssize_t got = read(out_, text, sizeof text);
+        if (got > 0 && run_.output.size() < sizeof text)
+            run_.output.append(text, got);
+    }
+
     std::string helper_;
+    std::chrono::seconds limit_;
+    HelperRun run_{};
+    pid_t pid_ = 0;
+    int out_ = -1; // the read end of the running helper's output
+    std::chrono::steady_clock::time_point started_{};
 };
 
 } // namespace
 
-std::unique_ptr<Clock> MakeHelperClock(std::string helper) {
-    return std::make_unique<HelperClock>(std::move(helper));
+std::unique_ptr<Clock> MakeHelperClock(std::string helper, std::chrono::seconds limit) {
+    return std::make_unique<HelperClock>(std::move(helper), limit);
 }
 
 std::unique_ptr<Clock> MakeSystemClock() {

@@ -7,10 +7,15 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <linux/capability.h>
 #include <string_view>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
+
+// glibc's own wrapper, which no header of its declares.
+extern "C" int capget(cap_user_header_t header, cap_user_data_t data);
 
 namespace larkmoor {
 
@@ -34,7 +39,7 @@ std::int64_t TargetNs(const timespec& now) {
 
 int HelperStatus(int setError, int rtcError) {
     if (setError != 0)
-        return std::clamp(setError, 1, kZoneNotLoaded - 1);
+        return std::clamp(setError, 1, kLastErrno);
     return rtcError == 0 ? 0 : 128 + std::clamp(rtcError, 1, 127);
 }
 
@@ -42,6 +47,17 @@ HelperOutcome ReadHelperStatus(int exitStatus) {
     if (exitStatus >= 128)
         return {true, exitStatus - 128};
     return {exitStatus == 0, exitStatus};
+}
+
+int PrivilegeStatus() {
+    if (prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1)
+        return kNoNewPrivs;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (capget(&header, data) != 0 ||
+        (data[CAP_TO_INDEX(CAP_SYS_TIME)].effective & CAP_TO_MASK(CAP_SYS_TIME)) == 0)
+        return kNoTimeCapability;
+    return 0;
 }
 
 void RaiseSoftLimits() {
@@ -76,21 +92,16 @@ ClockCalls SystemClockCalls() {
             [](const timespec& ts) { return clock_settime(CLOCK_REALTIME, &ts) == 0 ? 0 : errno; }};
 }
 
-ClockMove SetToFiftyFourThirty(const ClockCalls& calls) {
-    timespec boot = calls.read(CLOCK_BOOTTIME);
-    ClockMove move{calls.read(CLOCK_REALTIME)};
-    std::int64_t now = Ns(move.before);
-    for (;;) {
-        const std::int64_t target = TargetNs(FromNs(now));
-        move.set = FromNs(target);
-        if ((move.error = calls.set(move.set)) != 0)
-            return move;
-        const timespec after = calls.read(CLOCK_BOOTTIME);
-        now += Ns(after) - Ns(boot);
-        boot = after;
-        if (TargetNs(FromNs(now)) == target)
-            return move;
-    }
+ClockMove ReadFiftyFourThirty(const ClockCalls& calls) {
+    ClockMove move{calls.read(CLOCK_REALTIME), calls.read(CLOCK_BOOTTIME)};
+    move.set = FromNs(TargetNs(move.before));
+    return move;
+}
+
+void SetClock(ClockMove& move, const ClockCalls& calls) {
+    move.heldUp = Ns(calls.read(CLOCK_BOOTTIME)) - Ns(move.boot) > kMaxHoldNs;
+    if (!move.heldUp)
+        move.error = calls.set(move.set);
 }
 
 bool AdjtimeSaysLocal(const std::string& adjtimePath) {
@@ -107,14 +118,14 @@ rtc_time RtcTime(std::time_t utc, bool local) {
     return {t.tm_sec, t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon, t.tm_year, t.tm_wday, t.tm_yday, 0};
 }
 
-int WriteRtc(const std::string& device, const rtc_time& time) {
+int OpenRtc(const std::string& device) {
     // The kernel asks for CAP_SYS_TIME to set the time, not for write access to the device.
     const int fd = open(device.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    const int error = ioctl(fd, RTC_SET_TIME, &time) == 0 ? 0 : errno;
-    close(fd);
-    return error;
+    return fd < 0 ? -errno : fd;
+}
+
+int WriteRtc(int fd, const rtc_time& time) {
+    return ioctl(fd, RTC_SET_TIME, &time) == 0 ? 0 : errno;
 }
 
 } // namespace larkmoor

@@ -4,6 +4,7 @@
 // sets the clock to minute 54, second 30 of the hour it reads, writes the hardware clock, and
 // tells the window program what happened through its exit status.
 
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <linux/rtc.h>
@@ -17,10 +18,14 @@ inline constexpr const char* kRtcDevice = "/dev/rtc0";
 inline constexpr const char* kSystemZone = "/etc/localtime";
 
 // The helper's exit status: 0 when the clock was set and the hardware clock written; N (1 to
-// 125) when the clock was not set, errno N; kZoneNotLoaded when it set nothing because the
-// system's time zone could not be loaded; 128 + N when the clock was set but the hardware clock
-// was not written, errno N. An errno too large for its range is reported as the largest.
-inline constexpr int kZoneNotLoaded = 126;
+// kLastErrno) when the clock was not set, errno N; 128 + N when the clock was set but the
+// hardware clock was not written, errno N. An errno too large for its range is reported as the
+// largest. Between them, statuses for a helper that set nothing:
+inline constexpr int kHeldUp = 123;           // held too long between its reading and its set
+inline constexpr int kNoTimeCapability = 124; // cap_sys_time not in effect (nosuid, traced, ...)
+inline constexpr int kNoNewPrivs = 125;       // started under no_new_privs: no file capability
+inline constexpr int kZoneNotLoaded = 126;    // the system's time zone could not be loaded
+inline constexpr int kLastErrno = 122;
 int HelperStatus(int setError, int rtcError);
 
 struct HelperOutcome {
@@ -28,6 +33,11 @@ struct HelperOutcome {
     int error = 0; // why the clock was not set, or why the hardware clock was not written
 };
 HelperOutcome ReadHelperStatus(int exitStatus);
+
+// 0 when this process may set the clock, else kNoNewPrivs or kNoTimeCapability. The kernel
+// starts the helper without its file capability, and says nothing, under no_new_privs, from a
+// nosuid mount or while it is traced.
+int PrivilegeStatus();
 
 // Raises each soft resource limit to its hard one: the caller chooses the limits, and one low
 // enough to starve glibc's loading of the zone file would make it quietly use UTC.
@@ -45,18 +55,22 @@ struct ClockCalls {
 };
 ClockCalls SystemClockCalls();
 
+// Longer than this between the reading and the set (the helper stopped, or the machine
+// suspended), and the hour read may have passed: nothing is set.
+inline constexpr std::int64_t kMaxHoldNs = 1'000'000'000;
+
 struct ClockMove {
     timespec before{}; // the clock read for the set
-    timespec set{};    // the time the clock was set to, or would have been
-    int error = 0;     // errno of a refused set
+    timespec boot{};   // the boot clock at that reading, which counts time suspended too
+    timespec set{};    // the time the clock is set to: minute 54, second 30 of the hour read
+    bool heldUp = false;
+    int error = 0; // errno of a refused set
 };
 
-// Reads the clock and at once sets it to minute 54, second 30 of the hour read. Only arithmetic
-// lies between the two; should the helper be held there all the same (stopped, or the machine
-// suspended), the hour read may have passed. The boot clock, which counts that time, tells: the
-// reading is brought forward by it and the clock set again, until a set falls within the hour
-// it was read in.
-ClockMove SetToFiftyFourThirty(const ClockCalls& calls = SystemClockCalls());
+// Reads the clock, and the time to set it to.
+ClockMove ReadFiftyFourThirty(const ClockCalls& calls = SystemClockCalls());
+// Sets the clock to `move.set` once, unless more than kMaxHoldNs has passed since the reading.
+void SetClock(ClockMove& move, const ClockCalls& calls = SystemClockCalls());
 
 // True when the third line of an adjtime file says LOCAL: the hardware clock keeps local time.
 // Anything else, a missing file included, means UTC.
@@ -65,7 +79,9 @@ bool AdjtimeSaysLocal(const std::string& adjtimePath);
 // The hardware clock's reading for the instant `utc`, in UTC or in the process's time zone.
 rtc_time RtcTime(std::time_t utc, bool local);
 
-// Writes `time` to the RTC device at `device`: 0, or the errno of the failure.
-int WriteRtc(const std::string& device, const rtc_time& time);
+// Opens the RTC device `device` for a later write: its descriptor, or minus the errno.
+int OpenRtc(const std::string& device);
+// Writes `time` to the RTC open at `fd`: 0, or the errno of the failure.
+int WriteRtc(int fd, const rtc_time& time);
 
 } // namespace larkmoor

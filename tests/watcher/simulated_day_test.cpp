@@ -64,7 +64,7 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
             clock.refuse = pick(0, 9) == 0;
             clock.note = clock.refuse ? "refused" : "";
             lastResult = clock.refuse ? "Time Not Set" : "Time Set";
-            lastNote = clock.refuse ? (missing.empty() ? "refused" : missing)
+            lastNote = clock.refuse ? (missing.empty() ? "refused" : "refused\n" + missing)
                                     : "Clock set from " + shown + " to " + shown.substr(0, 3) +
                                           "54:30.\nread";
         }

@@ -185,6 +185,33 @@ check "claimed once the other let go" "$(holds parport0 && echo true)" "after $t
 closure
 check "then sets the clock" "$(set_at && echo true)" "after $took"
 
+# The helper alone, with its real capability: its line in the system log (authpriv) names the
+# set before making it, stamped with the time before it, and the outcome comes after; under
+# no_new_privs the kernel starts it without cap_sys_time, and it sets nothing and says why.
+syslogd -O /tmp/messages
+date -s "10:20:00" >/dev/null
+as_user /usr/libexec/larkmoor/larkmoor-set-clock >/dev/null
+named=$(grep -c ' 10:20:0.* authpriv.notice larkmoor-set-clock\[[0-9]*\]: uid 1000 sets the clock from .* 10:20:0.* to .* 10:54:30 IST' /tmp/messages)
+outcome=$(grep -c ' 10:54:3.* larkmoor-set-clock\[[0-9]*\]: uid 1000: clock set; hardware clock /dev/rtc0 written' /tmp/messages)
+check "the helper logs its set before making it, and its outcome after" \
+    "$([ "$named$outcome" = 11 ] && echo true)" "$(tr '\n' '|' </tmp/messages)"
+date -s "10:20:00" >/dev/null
+as_user setpriv --nnp /usr/libexec/larkmoor/larkmoor-set-clock >/dev/null
+status=$?
+check "under no_new_privs the helper sets nothing and says so" \
+    "$([ $status = 125 ] && ! set_at && grep -q 'nothing set: started under no_new_privs' /tmp/messages && echo true)" \
+    "status $status, clock at $(date +%T)"
+
+# Without /etc/localtime the system is in UTC, and the helper sets the clock in it.
+mv /etc/localtime /etc/localtime.kept
+date -u -s "10:20:00" >/dev/null
+as_user /usr/libexec/larkmoor/larkmoor-set-clock >/dev/null
+status=$?
+check "without /etc/localtime the helper sets hh:54:30 UTC" \
+    "$([ $status = 0 ] && [ "$(date -u +%M:%S | cut -c1-4)" = 54:3 ] && echo true)" \
+    "status $status, clock at $(date -u +%T) UTC"
+mv /etc/localtime.kept /etc/localtime
+
 echo "@larkmoor said: $(tr '\n' '|' </tmp/larkmoor.log)"
 echo "@done at $(up)s"
 poweroff -f
