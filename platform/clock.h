@@ -38,6 +38,7 @@ struct ClockSet {
     std::string note;
     std::string timeText{};
     bool pending = false;
+    bool maybe = false; // not ok, yet the clock may have been set: what happened is not known
 };
 
 class Clock {

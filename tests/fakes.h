@@ -29,15 +29,15 @@ struct FakePort : Port {
 
 struct FakeClock : Clock {
     ClockReading now{};
-    bool refuse = false;
-    std::string note; // what a set says
+    bool refuse = false, maybe = false; // a refusal after which the clock may have been set
+    std::string note;                   // what a set says
     int reads = 0;
     std::vector<std::string> sets; // the times of day asked for
 
     ClockReading Now() override { return ++reads, now; }
     ClockSet SetTimeOfDay(const ClockReading&, std::string_view text) override {
         sets.emplace_back(text);
-        return {!refuse, note};
+        return {!refuse, note, {}, false, refuse && maybe};
     }
 };
 

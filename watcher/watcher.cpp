@@ -71,7 +71,7 @@ bool ClosureWatcher::TakeOutcome(const std::string& portNote, const ClockReadine
 void ClosureWatcher::Record(const ClockSet& set, const std::string& portNote,
                             const ClockReadiness& ready) {
     const std::string& to = set.timeText.empty() ? asked_ : set.timeText;
-    lastResult_ = set.ok ? "Time Set" : "Time Not Set";
+    lastResult_ = set.ok ? "Time Set" : set.maybe ? "Time Set?" : "Time Not Set";
     lastNote_ = set.ok ? Lines("Clock set from " + from_ + " to " + to + ".",
                                set.note.empty() ? portNote : set.note)
                        : Lines(set.note, ready.missing); // with the cause the checks know, if any

@@ -96,14 +96,22 @@ ClockSet FromHelper(const std::string& helper, std::chrono::seconds limit, const
     if (run.spawnError != 0)
         return {false, name + " cannot be started: " + Errno(run.spawnError) + "."};
     if (run.waitError != 0)
-        return {false, name + " could not be waited for (" + Errno(run.waitError) +
-                           "): whether it set the clock is not known."};
+        return {false,
+                name + " could not be waited for (" + Errno(run.waitError) +
+                    "): whether it set the clock is not known.",
+                "", false, true};
+    // Ended before it said how its set went: it may have set the clock once it had named the set.
+    const bool named = ParseTimeText(run.output.substr(0, 8)).has_value();
     if (run.stopped)
-        return {false, name + " did not finish within " + std::to_string(limit.count()) +
-                           " s and was stopped " + WhatIsKnown(run.output)};
+        return {false,
+                name + " did not finish within " + std::to_string(limit.count()) +
+                    " s and was stopped " + WhatIsKnown(run.output),
+                "", false, named};
     if (!WIFEXITED(run.status))
-        return {false, name + " ended on signal " + std::to_string(WTERMSIG(run.status)) + " (" +
-                           strsignal(WTERMSIG(run.status)) + ") " + WhatIsKnown(run.output)};
+        return {false,
+                name + " ended on signal " + std::to_string(WTERMSIG(run.status)) + " (" +
+                    strsignal(WTERMSIG(run.status)) + ") " + WhatIsKnown(run.output),
+                "", false, named};
 
     const int status = WEXITSTATUS(run.status);
     if (status == kZoneNotLoaded)

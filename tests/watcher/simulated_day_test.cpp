@@ -63,7 +63,8 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
         if (newClosure) {
             clock.refuse = pick(0, 9) == 0;
             clock.note = clock.refuse ? "refused" : "";
-            lastResult = clock.refuse ? "Time Not Set" : "Time Set";
+            clock.maybe = pick(0, 1) == 0;
+            lastResult = !clock.refuse ? "Time Set" : clock.maybe ? "Time Set?" : "Time Not Set";
             lastNote = clock.refuse ? (missing.empty() ? "refused" : "refused\n" + missing)
                                     : "Clock set from " + shown + " to " + shown.substr(0, 3) +
                                           "54:30.\nread";
