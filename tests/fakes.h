@@ -32,11 +32,13 @@ struct FakeClock : Clock {
     bool refuse = false;
     std::string note; // what a set says
     int reads = 0;
-    std::vector<std::string> sets; // the times of day asked for
+    std::vector<std::string> sets;                     // the times of day asked for
+    std::vector<std::optional<std::int64_t>> closures; // and the closures' instants
 
     ClockReading Now() override { return ++reads, now; }
-    ClockSet SetTimeOfDay(const ClockReading&, std::string_view text) override {
-        sets.emplace_back(text);
+    ClockSet SetTimeOfDay(const ClockReading&, std::string_view text,
+                          std::optional<std::int64_t> closedAtNs) override {
+        sets.emplace_back(text), closures.push_back(closedAtNs);
         return {!refuse, note};
     }
 };
