@@ -21,9 +21,10 @@ struct FakePort : Port {
     std::optional<std::uint8_t> status = 127; // nothing: unreadable
     std::string note = "port note";
     std::uint16_t address = 0; // the last one read
+    std::optional<std::int64_t> closedAt;
     PortReading Inp(std::uint16_t at) override {
         address = at;
-        return {status, note};
+        return {status, note, closedAt};
     }
 };
 

@@ -56,6 +56,7 @@ struct TempDir {
 struct FakePpdev : PpdevIo {
     std::atomic<int> claims = 0, claimError = 0, readError = 0, closes = 0, status = 0x7F;
     std::atomic<bool> stuck = false;
+    std::atomic<std::chrono::steady_clock::time_point> lastRead{};
     void Wait() const {
         for (int i = 0; stuck && i < 5000; ++i)
             usleep(1000);
@@ -66,7 +67,7 @@ struct FakePpdev : PpdevIo {
         return fd < 0 ? -errno : fd;
     }
     int ReadStatus(int fd, std::uint8_t& s) override {
-        if (Wait(), status == 0)
+        if (Wait(), lastRead = std::chrono::steady_clock::now(), status == 0)
             fs::remove(fs::read_symlink("/proc/self/fd/" + std::to_string(fd)));
         return s = status, readError;
     }
@@ -87,8 +88,8 @@ struct PortTree {
     // Builds the port, whose thread looks at the tree at once, and its watcher: called once the
     // tree holds what that first look is to find.
     void Start() {
-        port = MakeFirstParallelPort(
-            {dir.path / "proc", dir.path / "dev", io, [this] { return now.load(); }});
+        port = MakeFirstParallelPort({dir.path / "proc", dir.path / "dev", io,
+                                      [this] { return now.load(); }, [] { return false; }});
         watcher.emplace(*port, clock, readiness, lblTime, lblPort);
     }
     void AddPort(const std::string& name, const char* base) {
@@ -136,9 +137,16 @@ TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNe
     tree.io->status = 0x7F;
     tree.Later(5);
     EXPECT_TRUE(tree.Until(""));
+    // The reading asked for at a tick is taken just before the next one, not at once.
+    const auto asked = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100 && tree.io->lastRead.load() < asked; ++i)
+        usleep(10'000);
+    EXPECT_GE(tree.io->lastRead.load() - asked, std::chrono::milliseconds(30));
+    // The closure's instant is the one the contact was first seen closed at.
     tree.io->status = 0x77;
     EXPECT_TRUE(tree.Until("Clock set from"));
     tree.io->status = 0x7F;
+    EXPECT_EQ(tree.clock.closures.back(), tree.now.load().time_since_epoch().count());
     // Held up in the kernel, reading or claiming: passes return at once, then "No Port" says
     // what the port's thread waits for. A failed read lets go of the descriptor.
     for (const char* waitingFor :
