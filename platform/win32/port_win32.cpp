@@ -45,11 +45,11 @@ class FineTimer {
 };
 
 // The port's thread: one read per request, and one every millisecond near the expected
-// closure, until told to stop.
+// closure, until told to stop. The first read waits for the first request: a library that
+// holds the loader lock as it loads must not hold up the window's start.
 void Serve(PortThread& shared) {
     FineTimer timer;
-    for (;;) {
-        const bool fast = shared.nearClosure();
+    for (bool fast = false;; fast = shared.nearClosure()) {
         timer.Set(fast);
         WaitForSingleObject(shared.asked.Handle(), fast ? 1 : INFINITE);
         std::uint16_t address;
