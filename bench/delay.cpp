@@ -42,10 +42,12 @@ class RecordingClock : public Clock {
         return real_.Now();
     }
     // Runs on the window's thread; `sets` is read after the window system has returned.
-    ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view text) override {
+    ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view text,
+                          std::optional<std::int64_t> closedAtNs) override {
         // A set the helper refused counts too: it refuses at the point where it would set.
         const auto start = Steady::now();
-        const ClockSet set = setter_ ? setter_->SetTimeOfDay(basis, text) : ClockSet{true, ""};
+        const ClockSet set =
+            setter_ ? setter_->SetTimeOfDay(basis, text, closedAtNs) : ClockSet{true, ""};
         sets.push_back(Steady::now());
         setMs.push_back(std::chrono::duration<double, std::milli>(sets.back() - start).count());
         return set;

@@ -22,6 +22,24 @@ std::string TimeText(const ClockReading& reading) {
     return text;
 }
 
+std::string TimeTextMs(const ClockReading& reading) {
+    char ms[8];
+    std::snprintf(ms, sizeof ms, ".%03d", static_cast<int>(reading.nanosecond / 1'000'000));
+    return TimeText(reading) + ms;
+}
+
+bool NearClosureTime(const ClockReading& reading) {
+    const int second = reading.minute * 60 + reading.second;
+    return second >= 53 * 60 + 30 && second < 55 * 60 + 30;
+}
+
+std::optional<std::int64_t> SinceClosure(std::int64_t closedAtNs, std::int64_t nowNs) {
+    const std::int64_t since = nowNs - closedAtNs;
+    if (since < 0 || since > kMaxClosureAgeNs)
+        return std::nullopt;
+    return since;
+}
+
 std::optional<int> ParseTimeText(std::string_view text) {
     if (text.size() != 8 || text[2] != ':' || text[5] != ':')
         return std::nullopt;

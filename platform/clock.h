@@ -21,6 +21,19 @@ struct ClockReading {
 // "hh:mm:ss", 24-hour clock, two digits per field.
 std::string TimeText(const ClockReading& reading);
 
+// "hh:mm:ss.mmm": the time text with its milliseconds.
+std::string TimeTextMs(const ClockReading& reading);
+
+// True from hh:53:30 to hh:55:30 by the local clock: within a minute either side of the
+// expected closure, when the port is sampled every millisecond.
+bool NearClosureTime(const ClockReading& reading);
+
+// The longest a closure may lie behind the set it starts, and the time from the closure at
+// `closedAtNs` to `nowNs` (the same monotonic clock): nothing when the closure lies ahead or
+// more than that behind.
+inline constexpr std::int64_t kMaxClosureAgeNs = 1'000'000'000;
+std::optional<std::int64_t> SinceClosure(std::int64_t closedAtNs, std::int64_t nowNs);
+
 // Seconds since midnight of an "hh:mm:ss" text, or nothing when the text is not of that form.
 std::optional<int> ParseTimeText(std::string_view text);
 
@@ -30,8 +43,8 @@ std::optional<std::int64_t> TargetUtcNs(const ClockReading& reading, std::string
 
 // The outcome of setting the clock. `note` says why it failed, or what went wrong beside a
 // successful set (such as a hardware clock left unwritten); empty when there is nothing to say.
-// `timeText` is the time of day set where the clock chose it itself and it may differ from the
-// one asked for; empty otherwise. `pending`: the set goes on after the call has returned, and
+// `timeText` is the time of day set, "hh:mm:ss.mmm" where its milliseconds are known, when the
+// clock chose it itself (the time since the closure added, or another hour); empty otherwise. `pending`: the set goes on after the call has returned, and
 // its outcome comes later from Clock::Outcome.
 struct ClockSet {
     bool ok = false;
@@ -46,8 +59,11 @@ class Clock {
     virtual ~Clock() = default;
     virtual ClockReading Now() = 0;
     // Moves the system clock so that the local time of day becomes `timeText` on the date of
-    // `basis`. Not ok when the text is malformed or the system refuses the change.
-    virtual ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view timeText) = 0;
+    // `basis`, plus the time since `closedAtNs` (the port's monotonic clock) measured at the
+    // set itself. Not ok when the text is malformed, the closure is more than a second old or
+    // ahead, or the system refuses the change.
+    virtual ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view timeText,
+                                  std::optional<std::int64_t> closedAtNs) = 0;
     // The outcome of a pending set once it has come; nothing while the set goes on, or when no
     // set is pending. Never waits: the watcher asks at each tick.
     virtual std::optional<ClockSet> Outcome() { return std::nullopt; }

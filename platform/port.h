@@ -12,10 +12,38 @@ namespace larkmoor {
 inline constexpr std::uint16_t kStatusPort = 0x379;
 
 // What one read of a port gave: the byte, or nothing when the port cannot be read. `note` says
-// in plain words which port was read and how, or why it could not be read.
+// in plain words which port was read and how, or why it could not be read. `closedAtNs`: while
+// the contact reads closed, the instant it was first seen closed since it was last seen open, in
+// nanoseconds on the system's monotonic clock (CLOCK_MONOTONIC; QueryPerformanceCounter).
 struct PortReading {
     std::optional<std::uint8_t> status;
     std::string note;
+    std::optional<std::int64_t> closedAtNs{};
+};
+
+// 127 minus the status byte; the contact is closed when this reaches 8 (pin 15 grounded
+// clears status bit 3).
+constexpr int ClosureMeasure(int status) {
+    return 127 - status;
+}
+constexpr bool IsClosed(int status) {
+    return ClosureMeasure(status) >= 8;
+}
+
+// Follows the contact over a reading thread's samples, and marks each reading with the instant
+// the contact was first seen closed since it was last seen open.
+class ClosureInstant {
+  public:
+    void Mark(PortReading& reading, std::int64_t sampledAtNs) {
+        if (!reading.status || !IsClosed(*reading.status))
+            since_.reset();
+        else if (!since_)
+            since_ = sampledAtNs;
+        reading.closedAtNs = since_;
+    }
+
+  private:
+    std::optional<std::int64_t> since_;
 };
 
 // Byte-wide reads from I/O ports.

@@ -21,9 +21,10 @@ struct FakePort : Port {
     std::optional<std::uint8_t> status = 127; // nothing: unreadable
     std::string note = "port note";
     std::uint16_t address = 0; // the last one read
+    std::optional<std::int64_t> closedAt;
     PortReading Inp(std::uint16_t at) override {
         address = at;
-        return {status, note};
+        return {status, note, closedAt};
     }
 };
 
@@ -32,11 +33,13 @@ struct FakeClock : Clock {
     bool refuse = false, maybe = false; // a refusal after which the clock may have been set
     std::string note;                   // what a set says
     int reads = 0;
-    std::vector<std::string> sets; // the times of day asked for
+    std::vector<std::string> sets;                     // the times of day asked for
+    std::vector<std::optional<std::int64_t>> closures; // and the closures' instants
 
     ClockReading Now() override { return ++reads, now; }
-    ClockSet SetTimeOfDay(const ClockReading&, std::string_view text) override {
-        sets.emplace_back(text);
+    ClockSet SetTimeOfDay(const ClockReading&, std::string_view text,
+                          std::optional<std::int64_t> closedAtNs) override {
+        sets.emplace_back(text), closures.push_back(closedAtNs);
         return {!refuse, note, {}, false, refuse && maybe};
     }
 };

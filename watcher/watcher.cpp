@@ -139,7 +139,7 @@ void ClosureWatcher::Timer1_Timer() {
     const ClockReading now = clock_.Now();
     from_ = TimeText(now);
     asked_ = WithMinuteFiftyFourThirty(from_);
-    const ClockSet set = clock_.SetTimeOfDay(now, asked_);
+    const ClockSet set = clock_.SetTimeOfDay(now, asked_, reading.closedAtNs);
     setPending_ = set.pending;
     if (setPending_) {
         lastResult_ = "";

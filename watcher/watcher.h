@@ -56,14 +56,6 @@ class ClosureWatcher {
     std::string from_, asked_;
 };
 
-// 127 minus the status byte; the contact is closed when this reaches 8 (pin 15 grounded
-// clears status bit 3).
-constexpr int ClosureMeasure(int status) {
-    return 127 - status;
-}
-constexpr bool IsClosed(int status) {
-    return ClosureMeasure(status) >= 8;
-}
 // A reading with bit 7 set is open whatever pin 15 does: no closure can be seen on it.
 constexpr bool CanShowClosure(int status) {
     return (status & 0x80) == 0;

@@ -32,6 +32,15 @@ std::string FindClockHelper() {
     return kInstalledHelper;
 }
 
+std::string SetTimeText(const std::string& output) {
+    const std::size_t second = output.find('\n') + 1;
+    const std::string exact = second > 0 ? output.substr(second, 12) : "";
+    if (exact.size() == 12 && exact[8] == '.' && ParseTimeText(exact.substr(0, 8)))
+        return exact;
+    const std::string announced = output.substr(0, 8);
+    return ParseTimeText(announced) ? announced : "";
+}
+
 namespace {
 
 // One run of the helper: how it was started, and how it ended.
@@ -43,10 +52,10 @@ struct HelperRun {
     int waitError = 0; // the helper was started but could not be waited for
 };
 
-// Starts `path` with its output on a pipe: its process id and the pipe's read end, which does
-// not wait; or the errno of the failure. This program keeps no write end, which would lose one
-// descriptor per set.
-int StartHelper(const std::string& path, pid_t& pid, int& out) {
+// Starts `path`, given `argument` if any, with its output on a pipe: its process id and the pipe's
+// read end, which does not wait; or the errno of the failure. This program keeps no write end,
+// which would lose one descriptor per set.
+int StartHelper(const std::string& path, const std::string& argument, pid_t& pid, int& out) {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0)
         return errno;
@@ -54,7 +63,8 @@ int StartHelper(const std::string& path, pid_t& pid, int& out) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    char* argv[] = {const_cast<char*>(path.c_str()),
+                    argument.empty() ? nullptr : const_cast<char*>(argument.c_str()), nullptr};
     char* envp[] = {nullptr};
     const int error = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp);
     posix_spawn_file_actions_destroy(&actions);
@@ -126,6 +136,10 @@ ClockSet FromHelper(const std::string& helper, std::chrono::seconds limit, const
         return {false, name + " set nothing: it runs without cap_sys_time. Reinstall the package "
                               "(in a build tree, see the README); the kernel also withholds it "
                               "on a nosuid mount and from a traced program."};
+    if (status == kStaleClosure)
+        return {false, name + " set nothing: the closure it was given was more than a second "
+                              "old by the time it ran (the PC busy or suspended). The next "
+                              "closure sets the clock."};
     if (status == kHeldUp)
         return {false, name + " set nothing: more than a second passed between its reading of "
                               "the clock and its set (the PC suspended, or the helper stopped). "
@@ -133,8 +147,7 @@ ClockSet FromHelper(const std::string& helper, std::chrono::seconds limit, const
     const HelperOutcome outcome = ReadHelperStatus(status);
     if (!outcome.set)
         return {false, name + " could not set the clock: " + Errno(outcome.error) + "."};
-    const std::string timeText = run.output.substr(0, 8);
-    const std::string setTo = ParseTimeText(timeText) ? timeText : "";
+    const std::string setTo = SetTimeText(run.output);
     if (outcome.error == 0)
         return {true, "", setTo};
     std::string note = std::string("The hardware clock ") + kRtcDevice +
@@ -163,13 +176,16 @@ class HelperClock : public Clock {
         clock_gettime(CLOCK_REALTIME, &ts);
         return LocalReading(ts);
     }
-    ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view timeText) override {
+    ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view timeText,
+                          std::optional<std::int64_t> closedAtNs) override {
         if (!TargetUtcNs(basis, timeText))
             return {false, "Not a time of day: " + std::string(timeText)};
-        // The helper reads the clock itself and sets minute 54, second 30 of that hour.
+        // The helper reads the clock itself and sets minute 54, second 30 of the closure's hour
+        // plus the time since the closure, which it measures itself.
         assert(timeText.substr(3) == "54:30");
         assert(out_ < 0); // one set at a time
-        run_ = {StartHelper(helper_, pid_, out_)};
+        const std::string closure = closedAtNs ? std::to_string(*closedAtNs) : "";
+        run_ = {StartHelper(helper_, closure, pid_, out_)};
         if (run_.spawnError != 0)
             return FromHelper(helper_, limit_, run_);
         started_ = std::chrono::steady_clock::now();

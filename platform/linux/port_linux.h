@@ -38,12 +38,17 @@ struct PortChoice {
 };
 PortChoice FindFirstPort(const std::string& proc, const std::string& dev);
 
-// What the first parallel port is found in and claimed through, and the time, for tests.
+// True within a minute either side of hh:54:30 by the system clock.
+bool NearClosureNow();
+
+// What the first parallel port is found in and claimed through, and the time, for tests. `now`
+// is CLOCK_MONOTONIC: the instants of closures are taken from it.
 struct PortMachine {
     std::string proc = "/proc";
     std::string dev = "/dev";
     std::shared_ptr<PpdevIo> ppdev = MakeSystemPpdev();
     std::function<std::chrono::steady_clock::time_point()> now = std::chrono::steady_clock::now;
+    std::function<bool()> nearClosure = NearClosureNow;
 };
 
 // How long the port waits before looking again for a port that it lacks.
@@ -84,7 +89,8 @@ inline constexpr std::chrono::seconds kReadingOverdue{1};
 // The machine's first parallel port, read on a thread of its own so that nothing the kernel
 // makes it wait for holds up the caller: each Inp returns at once with the reading taken since
 // the last one (else that one again) and asks for the next, which is taken shortly before the
-// next 50 ms tick.
+// next 50 ms tick. Near hh:54:30 the port is read every millisecond instead, so that the instant
+// a closure is first seen is known to about a millisecond.
 std::unique_ptr<Port> MakeFirstParallelPort(PortMachine machine);
 
 } // namespace larkmoor

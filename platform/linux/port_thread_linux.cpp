@@ -2,6 +2,8 @@
 // never waits on the kernel.
 #include "port_linux.h"
 
+#include "clock_linux.h"
+
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -16,6 +18,8 @@ using namespace std::chrono_literals;
 // A reading is asked for at a tick and taken this much later, just before the next tick (50 ms
 // after the last) takes it: the contact's state is then at most about 10 ms old when acted on.
 constexpr auto kReadAfter = 40ms;
+// How often the port is read near the expected closure.
+constexpr auto kFastSample = 1ms;
 
 // How long the end of the port waits for its thread: the program ends within about a second of
 // its windows, whatever the kernel makes that thread wait for.
@@ -23,30 +27,40 @@ constexpr auto kStopWait = 500ms;
 
 // What the caller and the reading thread share; the last of them to let go frees it.
 struct Shared {
-    explicit Shared(PortMachine machine) : port(std::move(machine)) {}
+    explicit Shared(PortMachine machine)
+        : now(machine.now), nearClosure(machine.nearClosure), port(std::move(machine)) {}
     std::mutex mutex;
     std::condition_variable changed;
     bool asked = false, stop = false, ended = false;
     std::chrono::milliseconds delay{0}; // of the reading asked for
     std::optional<PortReading> fresh;   // taken, not yet passed on
     std::string waitingFor;             // while the thread is in a call that may wait
-    PpdevPort port;                     // used on the reading thread only
+    // Used on the reading thread only:
+    std::function<std::chrono::steady_clock::time_point()> now;
+    std::function<bool()> nearClosure;
+    PpdevPort port;
+    ClosureInstant closure;
 };
+
+// Waits until the next reading is due: in a millisecond near the expected closure, else when
+// asked for and its delay has passed. False when told to stop.
+bool WaitForTurn(Shared& s, std::unique_lock<std::mutex>& lock) {
+    if (s.nearClosure())
+        return !s.changed.wait_for(lock, kFastSample, [&] { return s.stop; });
+    s.changed.wait(lock, [&] { return s.asked || s.stop; });
+    return !s.changed.wait_for(lock, s.delay, [&] { return s.stop; });
+}
 
 void ReadWhenAsked(const std::shared_ptr<Shared>& s) {
     std::unique_lock lock(s->mutex);
-    for (;;) {
-        s->changed.wait(lock, [&] { return s->asked || s->stop; });
-        if (!s->stop)
-            s->changed.wait_for(lock, s->delay, [&] { return s->stop; });
-        if (s->stop)
-            break;
+    while (WaitForTurn(*s, lock)) {
         s->asked = false;
         lock.unlock();
         PortReading reading = s->port.Read([&](std::string what) {
             const std::lock_guard guard(s->mutex);
             s->waitingFor = std::move(what);
         });
+        s->closure.Mark(reading, s->now().time_since_epoch() / 1ns);
         lock.lock();
         s->fresh = std::move(reading);
         s->waitingFor.clear();
@@ -105,6 +119,12 @@ class ThreadedPort : public Port {
 };
 
 } // namespace
+
+bool NearClosureNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return NearClosureTime(LocalReading(ts));
+}
 
 std::unique_ptr<Port> MakeFirstParallelPort(PortMachine machine) {
     return std::make_unique<ThreadedPort>(std::move(machine));

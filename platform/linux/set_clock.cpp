@@ -92,16 +92,35 @@ ClockCalls SystemClockCalls() {
             [](const timespec& ts) { return clock_settime(CLOCK_REALTIME, &ts) == 0 ? 0 : errno; }};
 }
 
-ClockMove ReadFiftyFourThirty(const ClockCalls& calls) {
+std::optional<std::int64_t> ParseClosure(const char* text) {
+    std::int64_t ns = 0;
+    for (const char* c = text; *c != 0; ++c) {
+        if (*c < '0' || *c > '9' || c - text >= 18)
+            return std::nullopt;
+        ns = ns * 10 + (*c - '0');
+    }
+    return *text != 0 ? std::optional(ns) : std::nullopt;
+}
+
+ClockMove ReadFiftyFourThirty(std::optional<std::int64_t> closure, const ClockCalls& calls) {
     ClockMove move{calls.read(CLOCK_REALTIME), calls.read(CLOCK_BOOTTIME)};
-    move.set = FromNs(TargetNs(move.before));
+    const std::int64_t now = Ns(calls.read(CLOCK_MONOTONIC));
+    move.closure = closure.value_or(now);
+    const std::optional<std::int64_t> since = SinceClosure(move.closure, now);
+    move.stale = !since;
+    // The hour and date are those of the closure.
+    const std::int64_t target = TargetNs(FromNs(Ns(move.before) - since.value_or(0)));
+    move.target = FromNs(target);
+    move.set = FromNs(target + since.value_or(0));
     return move;
 }
 
 void SetClock(ClockMove& move, const ClockCalls& calls) {
     move.heldUp = Ns(calls.read(CLOCK_BOOTTIME)) - Ns(move.boot) > kMaxHoldNs;
-    if (!move.heldUp)
-        move.error = calls.set(move.set);
+    if (move.heldUp || move.stale)
+        return;
+    move.set = FromNs(Ns(move.target) + Ns(calls.read(CLOCK_MONOTONIC)) - move.closure);
+    move.error = calls.set(move.set);
 }
 
 bool AdjtimeSaysLocal(const std::string& adjtimePath) {

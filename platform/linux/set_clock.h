@@ -8,6 +8,7 @@
 #include <ctime>
 #include <functional>
 #include <linux/rtc.h>
+#include <optional>
 #include <string>
 
 namespace larkmoor {
@@ -21,11 +22,12 @@ inline constexpr const char* kSystemZone = "/etc/localtime";
 // kLastErrno) when the clock was not set, errno N; 128 + N when the clock was set but the
 // hardware clock was not written, errno N. An errno too large for its range is reported as the
 // largest. Between them, statuses for a helper that set nothing:
+inline constexpr int kStaleClosure = 122;     // the closure given is ahead or over a second old
 inline constexpr int kHeldUp = 123;           // held too long between its reading and its set
 inline constexpr int kNoTimeCapability = 124; // cap_sys_time not in effect (nosuid, traced, ...)
 inline constexpr int kNoNewPrivs = 125;       // started under no_new_privs: no file capability
 inline constexpr int kZoneNotLoaded = 126;    // the system's time zone could not be loaded
-inline constexpr int kLastErrno = 122;
+inline constexpr int kLastErrno = 121;
 int HelperStatus(int setError, int rtcError);
 
 struct HelperOutcome {
@@ -60,16 +62,25 @@ ClockCalls SystemClockCalls();
 inline constexpr std::int64_t kMaxHoldNs = 1'000'000'000;
 
 struct ClockMove {
-    timespec before{}; // the clock read for the set
-    timespec boot{};   // the boot clock at that reading, which counts time suspended too
-    timespec set{};    // the time the clock is set to: minute 54, second 30 of the hour read
+    timespec before{};        // the clock read for the set
+    timespec boot{};          // the boot clock at that reading, which counts time suspended too
+    std::int64_t closure = 0; // the closure's instant on CLOCK_MONOTONIC, ns
+    timespec target{};        // minute 54, second 30 of the closure's hour
+    timespec set{};     // the time the clock is set to: the target plus the time since the closure
+    bool stale = false; // the closure lies ahead or more than kMaxClosureAgeNs behind
     bool heldUp = false;
     int error = 0; // errno of a refused set
 };
 
-// Reads the clock, and the time to set it to.
-ClockMove ReadFiftyFourThirty(const ClockCalls& calls = SystemClockCalls());
-// Sets the clock to `move.set` once, unless more than kMaxHoldNs has passed since the reading.
+// The closure's instant from the helper's argument: decimal nanoseconds on CLOCK_MONOTONIC.
+std::optional<std::int64_t> ParseClosure(const char* text);
+
+// Reads the clock, and the time to set it to for a closure at `closure` on CLOCK_MONOTONIC (the
+// moment of the reading when none is given).
+ClockMove ReadFiftyFourThirty(std::optional<std::int64_t> closure,
+                              const ClockCalls& calls = SystemClockCalls());
+// Sets the clock once to the target plus the time since the closure, measured on CLOCK_MONOTONIC
+// just before the set; nothing when more than kMaxHoldNs has passed since the reading.
 void SetClock(ClockMove& move, const ClockCalls& calls = SystemClockCalls());
 
 // True when the third line of an adjtime file says LOCAL: the hardware clock keeps local time.

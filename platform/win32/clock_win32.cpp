@@ -6,6 +6,15 @@ namespace {
 constexpr std::int64_t kUnixEpochAsFileTime = 116444736000000000;
 } // namespace
 
+std::int64_t MonotonicNs() {
+    LARGE_INTEGER count{}, frequency{};
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency); // never fails from XP on
+    const std::int64_t perSecond = frequency.QuadPart;
+    return count.QuadPart / perSecond * 1'000'000'000 +
+           count.QuadPart % perSecond * 1'000'000'000 / perSecond;
+}
+
 std::int64_t FileTimeToUnixNs(const FILETIME& ft) {
     const std::int64_t ticks = static_cast<std::int64_t>(
         (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
@@ -65,7 +74,10 @@ class Win32Clock : public Clock {
     // local date and offset are those of the basis's instant, converted again here, so that a
     // reading that could not be converted never sets the clock. SetSystemTime enables the time
     // privilege itself where the user holds it.
-    ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view timeText) override {
+    // The time since the closure is added last, just before the set: SYSTEMTIME holds
+    // milliseconds, so the set is rounded to the nearest one.
+    ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view timeText,
+                          std::optional<std::int64_t> closedAtNs) override {
         const std::optional<ClockReading> local =
             LocalReading(UnixNsToFileTime(basis.utcNs), calls_);
         if (!local)
@@ -74,11 +86,17 @@ class Win32Clock : public Clock {
         const auto target = TargetUtcNs(*local, timeText);
         if (!target)
             return {false, "Not a time of day: " + std::string(timeText)};
-        const FILETIME ft = UnixNsToFileTime(*target);
+        const std::int64_t now = calls_.monotonicNs();
+        const std::optional<std::int64_t> since = SinceClosure(closedAtNs.value_or(now), now);
+        if (!since)
+            return {false, "The closure was seen more than a second before the clock could be "
+                           "set: nothing was set. The next closure sets the clock."};
+        const FILETIME ft = UnixNsToFileTime((*target + *since + 500'000) / 1'000'000 * 1'000'000);
         SYSTEMTIME st{};
         if (!FileTimeToSystemTime(&ft, &st) || !calls_.setUtc(st))
             return {false, SetRefusal(GetLastError())};
-        return {true, ""};
+        const std::optional<ClockReading> set = LocalReading(ft, calls_);
+        return {true, "", set ? TimeTextMs(*set) : ""};
     }
 
   private:
@@ -90,7 +108,7 @@ TimeCalls SystemTimeCalls() {
     return {[](const SYSTEMTIME& utc, SYSTEMTIME& local) {
                 return SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) != FALSE;
             },
-            [](const SYSTEMTIME& utc) { return SetSystemTime(&utc) != FALSE; }};
+            [](const SYSTEMTIME& utc) { return SetSystemTime(&utc) != FALSE; }, MonotonicNs};
 }
 
 std::unique_ptr<Clock> MakeWin32Clock(TimeCalls calls) {

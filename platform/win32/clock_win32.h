@@ -18,7 +18,12 @@ struct TimeCalls {
     std::function<bool(const SYSTEMTIME& utc, SYSTEMTIME& local)> toLocal;
     // Sets the clock from UTC fields: SetSystemTime.
     std::function<bool(const SYSTEMTIME& utc)> setUtc;
+    // The monotonic clock the port's thread marks closures on: MonotonicNs.
+    std::function<std::int64_t()> monotonicNs;
 };
+
+// Nanoseconds on the performance counter, which never moves with the system clock.
+std::int64_t MonotonicNs();
 TimeCalls SystemTimeCalls();
 std::unique_ptr<Clock> MakeWin32Clock(TimeCalls calls);
 

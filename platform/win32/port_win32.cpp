@@ -1,8 +1,11 @@
 #include "platform/win32/port_win32.h"
 
+#include "platform/win32/clock_win32.h"
 #include "platform/win32/worker_win32.h"
 
 #include <windows.h>
+
+#include <mmsystem.h>
 
 namespace larkmoor {
 
@@ -23,12 +26,32 @@ struct PortThread {
     std::uint16_t address = kStatusPort;
     std::optional<PortReading> answer;
     std::unique_ptr<Port> inner;
+    std::function<bool()> nearClosure;
+    ClosureInstant closure; // the port's thread's own
 };
 
-// The port's thread: one read per request, until told to stop.
+// Raises the system's timer resolution to 1 ms while `on`, so that a wait of 1 ms lasts about
+// that and not a whole 15.6 ms step; gives it back when `on` ends.
+class FineTimer {
+  public:
+    ~FineTimer() { Set(false); }
+    void Set(bool on) {
+        if (on != on_ && (on ? timeBeginPeriod(1) : timeEndPeriod(1)) == TIMERR_NOERROR)
+            on_ = on;
+    }
+
+  private:
+    bool on_ = false;
+};
+
+// The port's thread: one read per request, and one every millisecond near the expected
+// closure, until told to stop. The first read waits for the first request: a library that
+// holds the loader lock as it loads must not hold up the window's start.
 void Serve(PortThread& shared) {
-    for (;;) {
-        WaitForSingleObject(shared.asked.Handle(), INFINITE);
+    FineTimer timer;
+    for (bool fast = false;; fast = shared.nearClosure()) {
+        timer.Set(fast);
+        WaitForSingleObject(shared.asked.Handle(), fast ? 1 : INFINITE);
         std::uint16_t address;
         {
             Lock::Held held(shared.lock);
@@ -37,6 +60,7 @@ void Serve(PortThread& shared) {
             address = shared.address;
         }
         PortReading reading = shared.inner->Inp(address);
+        shared.closure.Mark(reading, MonotonicNs());
         Lock::Held held(shared.lock);
         shared.answer = std::move(reading);
         shared.busy = false;
@@ -46,9 +70,10 @@ void Serve(PortThread& shared) {
 
 class BackgroundPort : public Port {
   public:
-    BackgroundPort(std::unique_ptr<Port> inner, TickCount ticks)
+    BackgroundPort(std::unique_ptr<Port> inner, TickCount ticks, std::function<bool()> nearClosure)
         : shared_(std::make_shared<PortThread>()), ticks_(std::move(ticks)) {
         shared_->inner = std::move(inner);
+        shared_->nearClosure = std::move(nearClosure);
         started_ = StartThread([shared = shared_] { Serve(*shared); });
     }
     // Leaves a thread that is still inside a read to finish on its own; it holds what it uses.
@@ -102,15 +127,24 @@ class BackgroundPort : public Port {
 
 } // namespace
 
-std::unique_ptr<Port> MakeBackgroundPort(std::unique_ptr<Port> inner, TickCount ticks) {
-    return std::make_unique<BackgroundPort>(std::move(inner), std::move(ticks));
+std::unique_ptr<Port> MakeBackgroundPort(std::unique_ptr<Port> inner, TickCount ticks,
+                                         std::function<bool()> nearClosure) {
+    return std::make_unique<BackgroundPort>(std::move(inner), std::move(ticks),
+                                            std::move(nearClosure));
+}
+
+bool NearClosureNow() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const std::optional<ClockReading> local = LocalReading(now, SystemTimeCalls());
+    return local && NearClosureTime(*local);
 }
 
 std::unique_ptr<Port> MakeSystemPort() {
     const TickCount ticks = [] { return static_cast<std::uint32_t>(GetTickCount()); };
     auto chosen = FindPortInBackground(MakeSystemParallelPorts());
     return MakeBackgroundPort(MakeLibraryPort(PortLibraryFolders(), std::move(chosen), ticks),
-                              ticks);
+                              ticks, NearClosureNow);
 }
 
 } // namespace larkmoor

@@ -26,8 +26,15 @@ std::unique_ptr<Port> MakeLibraryPort(std::vector<std::string> folders, ChosenRe
 
 // Reads `inner` on a thread of its own and waits for it at most a few milliseconds per read: a
 // read that is not back by then gives the previous reading for up to a second, then "no port"
-// until `inner` answers again.
-std::unique_ptr<Port> MakeBackgroundPort(std::unique_ptr<Port> inner, TickCount ticks);
+// until `inner` answers again. While `nearClosure` says so, the thread reads every millisecond
+// on its own, with the system's timer resolution raised to 1 ms, and a read gives the latest.
+// Each reading carries the instant (MonotonicNs) the contact was first seen closed.
+std::unique_ptr<Port> MakeBackgroundPort(
+    std::unique_ptr<Port> inner, TickCount ticks,
+    std::function<bool()> nearClosure = [] { return false; });
+
+// True within a minute either side of hh:54:30 by the system clock.
+bool NearClosureNow();
 
 // The program's own folder, then the system folder of 32-bit libraries (SysWOW64 for the 32-bit
 // program on 64-bit Windows).

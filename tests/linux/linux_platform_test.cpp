@@ -56,6 +56,7 @@ struct TempDir {
 struct FakePpdev : PpdevIo {
     std::atomic<int> claims = 0, claimError = 0, readError = 0, closes = 0, status = 0x7F;
     std::atomic<bool> stuck = false;
+    std::atomic<std::chrono::steady_clock::time_point> lastRead{};
     void Wait() const {
         for (int i = 0; stuck && i < 5000; ++i)
             usleep(1000);
@@ -66,7 +67,7 @@ struct FakePpdev : PpdevIo {
         return fd < 0 ? -errno : fd;
     }
     int ReadStatus(int fd, std::uint8_t& s) override {
-        if (Wait(), status == 0)
+        if (Wait(), lastRead = std::chrono::steady_clock::now(), status == 0)
             fs::remove(fs::read_symlink("/proc/self/fd/" + std::to_string(fd)));
         return s = status, readError;
     }
@@ -87,8 +88,8 @@ struct PortTree {
     // Builds the port, whose thread looks at the tree at once, and its watcher: called once the
     // tree holds what that first look is to find.
     void Start() {
-        port = MakeFirstParallelPort(
-            {dir.path / "proc", dir.path / "dev", io, [this] { return now.load(); }});
+        port = MakeFirstParallelPort({dir.path / "proc", dir.path / "dev", io,
+                                      [this] { return now.load(); }, [] { return false; }});
         watcher.emplace(*port, clock, readiness, lblTime, lblPort);
     }
     void AddPort(const std::string& name, const char* base) {
@@ -136,9 +137,16 @@ TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNe
     tree.io->status = 0x7F;
     tree.Later(5);
     EXPECT_TRUE(tree.Until(""));
+    // The reading asked for at a tick is taken just before the next one, not at once.
+    const auto asked = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100 && tree.io->lastRead.load() < asked; ++i)
+        usleep(10'000);
+    EXPECT_GE(tree.io->lastRead.load() - asked, std::chrono::milliseconds(30));
+    // The closure's instant is the one the contact was first seen closed at.
     tree.io->status = 0x77;
     EXPECT_TRUE(tree.Until("Clock set from"));
     tree.io->status = 0x7F;
+    EXPECT_EQ(tree.clock.closures.back(), tree.now.load().time_since_epoch().count());
     // Held up in the kernel, reading or claiming: passes return at once, then "No Port" says
     // what the port's thread waits for. A failed read lets go of the descriptor.
     for (const char* waitingFor :
@@ -253,7 +261,7 @@ const auto* const kWithoutTimeCapability =
 
 // A set as the watcher makes it: started, then its outcome asked for every 5 ms, for at most 10 s.
 ClockSet SetAndWait(Clock& clock) {
-    ClockSet set = clock.SetTimeOfDay({}, "14:54:30");
+    ClockSet set = clock.SetTimeOfDay({}, "14:54:30", std::nullopt);
     for (int i = 0; set.pending && i < 2000; ++i, usleep(5000))
         set = clock.Outcome().value_or(set);
     return set;
@@ -366,7 +374,9 @@ TEST(ClockHelper, ItsOutcomeIsShownWithoutWaitingAndItsHardwareClockFollowsAdjti
     // set is the one shown when it ends, with the hardware clock left unwritten.
     const std::string runs = dir.Put("runs", "");
     dir.Put("helper",
-            "#!/bin/sh\necho >>" + runs + "\nsleep 3\necho 15:54:30 1773183270\nexit 141\n", true);
+            "#!/bin/sh\necho >>" + runs +
+                "\nsleep 3\necho 15:54:30 1773183270\necho 15:54:30.032\nexit 141\n",
+            true);
     fakes::FakePort port; // read open, then closed
     fakes::FakeControl lblTime, lblPort;
     const auto clock = MakeHelperClock(dir.path / "helper");
@@ -380,7 +390,8 @@ TEST(ClockHelper, ItsOutcomeIsShownWithoutWaitingAndItsHardwareClockFollowsAdjti
         longest = std::max(longest, std::chrono::steady_clock::now() - start);
     }
     EXPECT_LT(longest, std::chrono::milliseconds(1500)); // the time label never stops for it
-    EXPECT_TRUE(Has(lblPort.toolTip, " to 15:54:30.\nThe hardware clock /dev/rtc0 was not written"))
+    EXPECT_TRUE(
+        Has(lblPort.toolTip, " to 15:54:30.032.\nThe hardware clock /dev/rtc0 was not written"))
         << lblPort.toolTip;
     EXPECT_EQ(fs::file_size(runs), 1u);
 
@@ -389,25 +400,37 @@ TEST(ClockHelper, ItsOutcomeIsShownWithoutWaitingAndItsHardwareClockFollowsAdjti
     const ClockReading r = MakeHelperClock("")->Now();
     EXPECT_EQ((r.utcNs / 1'000'000'000 + 5 * 3600 + 17 * 60) % 86400,
               r.hour * 3600 + r.minute * 60 + r.second);
-    // One reading, one set, to minute 54, second 30 of the hour read, in the reading's own
-    // offset: at 10:59:59.999 UTC (11:59:59.999 CET) set 2 ms later; at 00:30 UTC, the first
-    // 02:30 of the autumn change (CEST); held 1.5 s after the reading, nothing.
+    // One set, to minute 54, second 30 of the closure's hour in its own offset, plus the time
+    // since the closure on the monotonic clock (the wall clock stands still here): a closure
+    // 30 ms before a reading at 12:00:00.010 CET, set 2 ms after it; at 00:30 UTC, the first
+    // 02:30 of the autumn change (CEST); nothing when held 1.5 s after the reading, or given a
+    // closure ahead or over a second old.
     setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1), tzset();
-    for (const auto& [now, heldMs, setTo] : std::initializer_list<std::tuple<time_t, int, time_t>>{
-             {1773140399, 2, 1773140070}, {1792888200, 2, 1792889670}, {1773140399, 1500, 0}}) {
-        std::vector<time_t> sets;
-        long boot = -heldMs; // milliseconds: the reading's, then the set's
-        const ClockCalls calls{[&](clockid_t id) {
-                                   return id == CLOCK_REALTIME
-                                              ? timespec{now, 999'000'000}
-                                              : timespec{0, (boot += heldMs) * 1'000'000};
-                               },
-                               [&](const timespec& ts) { return sets.push_back(ts.tv_sec), 0; }};
-        ClockMove move = ReadFiftyFourThirty(calls);
+    const std::int64_t ms = 1'000'000, second = 1000 * ms, mono = 5 * second;
+    for (const auto& [now, ageMs, heldMs, setTo] :
+         std::initializer_list<std::tuple<timespec, int, int, std::int64_t>>{
+             {{1773140400, 10 * ms}, 30, 2, 1773140070 * second + 32 * ms},
+             {{1792888200, 0}, 0, 2, 1792889670 * second + 2 * ms},
+             {{1773140399, 0}, 0, 1500, 0},
+             {{1773140399, 0}, 1001, 2, 0},
+             {{1773140399, 0}, -1, 2, 0}}) {
+        std::vector<std::int64_t> sets;
+        std::int64_t elapsed = -heldMs * ms; // the reading's, then the set's
+        const ClockCalls calls{
+            [&](clockid_t id) {
+                if (id == CLOCK_BOOTTIME)
+                    elapsed += heldMs * ms;
+                return id == CLOCK_REALTIME   ? now
+                       : id == CLOCK_BOOTTIME ? timespec{0, elapsed}
+                                              : timespec{5, elapsed};
+            },
+            [&](const timespec& ts) { return sets.push_back(ts.tv_sec * second + ts.tv_nsec), 0; }};
+        ClockMove move = ReadFiftyFourThirty(mono - ageMs * ms, calls);
         SetClock(move, calls);
-        EXPECT_EQ(sets, std::vector<time_t>(setTo != 0, setTo)) << now;
-        EXPECT_EQ(move.heldUp, setTo == 0);
+        EXPECT_EQ(sets, std::vector<std::int64_t>(setTo != 0, setTo)) << now.tv_sec << " " << ageMs;
     }
+    EXPECT_EQ(std::tuple(ParseClosure("5000000000"), ParseClosure(""), ParseClosure("-1")),
+              std::tuple(std::optional<std::int64_t>(5 * second), std::nullopt, std::nullopt));
     // Summer time: 01:30 UTC is 02:30 in winter, 03:30 in summer, in the window and in a
     // hardware clock in local time.
     EXPECT_EQ(std::tuple(LocalReading({1782869400, 0}).hour, RtcTime(1767231000, true).tm_hour,

@@ -44,7 +44,7 @@ TEST(Win32Clock, AReadingIsTheLocalTimeOfWindowsAndTheSetIsInUtc) {
         Sleep(20);
     const FILETIME ahead = UnixNsToFileTime(reading.utcNs + 19'800'000'000'000);
     const ClockReading basis = *LocalReading(ahead, SystemTimeCalls());
-    const ClockSet set = clock->SetTimeOfDay(basis, TimeText(basis));
+    const ClockSet set = clock->SetTimeOfDay(basis, TimeText(basis), std::nullopt);
     EXPECT_FALSE(set.ok);
     EXPECT_PRED_FORMAT2(testing::IsSubstring,
                         "(error 1314).\nSee \"Setting the clock without a prompt\" in the README.",
@@ -62,12 +62,13 @@ TEST(Win32Clock, SetSystemTimeGetsTheUtcFieldsOfTheTimeAskedForAndNothingWithout
         TIME_ZONE_INFORMATION* zone; // none: the conversion fails
         SYSTEMTIME now;              // UTC
         const char* asked;           // local
+        int sinceUs;                 // from the closure to the set, on the monotonic clock
         const char* set;             // UTC
     } cases[] = {
-        {&berlin, {2026, 7, 3, 15, 10, 7, 12, 250}, "12:54:30", "2026-07-15 10:54:30.000"},
-        {&berlin, {2026, 1, 4, 15, 10, 7, 12, 0}, "11:54:30", "2026-01-15 10:54:30.000"},
-        {&kolkata, {2026, 7, 3, 15, 20, 0, 5, 0}, "01:54:30", "2026-07-15 20:24:30.000"},
-        {nullptr, {2026, 7, 3, 15, 20, 0, 5, 0}, "20:54:30", ""},
+        {&berlin, {2026, 7, 3, 15, 10, 7, 12, 250}, "12:54:30", 31600, "2026-07-15 10:54:30.032"},
+        {&berlin, {2026, 1, 4, 15, 10, 7, 12, 0}, "11:54:30", 0, "2026-01-15 10:54:30.000"},
+        {&kolkata, {2026, 7, 3, 15, 20, 0, 5, 0}, "01:54:30", 999999, "2026-07-15 20:24:31.000"},
+        {nullptr, {2026, 7, 3, 15, 20, 0, 5, 0}, "20:54:30", 0, ""},
     };
     for (const auto& c : cases) {
         std::string sets;
@@ -81,12 +82,15 @@ TEST(Win32Clock, SetSystemTimeGetsTheUtcFieldsOfTheTimeAskedForAndNothingWithout
                  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.wYear,
                                t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
                  return sets += text, true;
-             }});
+             },
+             [&] { return 5'000'000'000 + c.sinceUs * std::int64_t{1000}; }});
         FILETIME now{};
         SystemTimeToFileTime(&c.now, &now);
-        const ClockSet set = clock->SetTimeOfDay({FileTimeToUnixNs(now)}, c.asked);
+        const ClockSet set = clock->SetTimeOfDay({FileTimeToUnixNs(now)}, c.asked, 5'000'000'000);
         EXPECT_EQ(sets, c.set);
         EXPECT_EQ(set.ok, !sets.empty()) << c.asked;
+        EXPECT_EQ(set.timeText.substr(std::min<std::size_t>(set.timeText.size(), 8)),
+                  set.ok ? std::string(c.set).substr(19) : "");
         EXPECT_EQ(set.note, sets.empty() ? "Windows could not give the local time, so the clock "
                                            "was not set: " +
                                                SystemMessage(ERROR_INVALID_PARAMETER)
@@ -255,6 +259,27 @@ TEST(BackgroundPort, AReadThatBlocksNeverHoldsTheCallerAndIsNoPortAfterASecond) 
     }
     SetEvent(gate.open);
     EXPECT_EQ(readWithinASecond(), 0x7F);
+}
+
+// Each reading says which read it was (all closed).
+struct Counting : Port {
+    std::atomic<int> reads = 0;
+    PortReading Inp(std::uint16_t) override { return {std::uint8_t(++reads), "read"}; }
+};
+
+TEST(BackgroundPort, EachTickGetsTheReadingItAskedForMarkedWithTheClosuresFirstInstant) {
+    auto inner = std::make_unique<Counting>();
+    const Counting& counting = *inner;
+    const auto port = MakeBackgroundPort(std::move(inner), [] { return 0u; });
+    int fresh = 0;
+    std::optional<std::int64_t> closedAt;
+    for (int tick = 0; tick < 20; ++tick, Sleep(20)) { // a read still under way is done after it
+        const PortReading reading = port->Inp(kStatusPort);
+        closedAt = closedAt ? closedAt : reading.closedAtNs;
+        EXPECT_EQ(reading.closedAtNs, closedAt);
+        Sleep(20), fresh += reading.status == std::optional<std::uint8_t>(counting.reads.load());
+    }
+    EXPECT_GT(fresh, 10); // a busy machine may keep a few waiting
 }
 
 // Lists as told, in turn, noting what was chosen before each list and whether the thread has COM.
