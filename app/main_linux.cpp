@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -66,11 +67,14 @@ int main(int argc, char** argv) {
     }
     if (instance.is == Is::kElsewhere)
         TakeOverWhenItEnds(instance);
-    QSocketNotifier requests(instance.listening, QSocketNotifier::Read);
-    requests.setEnabled(instance.listening >= 0);
-    QObject::connect(&requests, &QSocketNotifier::activated, [&] {
-        if (const auto token = larkmoor::AnswerRequests(instance.listening, seat))
-            BringMainWindowToFront(*token);
-    });
+    // Without the folder (a build tree on a PC without the package) nobody can ask.
+    std::optional<QSocketNotifier> requests;
+    if (instance.listening >= 0) {
+        requests.emplace(instance.listening, QSocketNotifier::Read);
+        QObject::connect(&*requests, &QSocketNotifier::activated, [&] {
+            if (const auto token = larkmoor::AnswerRequests(instance.listening, seat))
+                BringMainWindowToFront(*token);
+        });
+    }
     return larkmoor::RunProgram(windows);
 }
