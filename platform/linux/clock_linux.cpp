@@ -89,6 +89,32 @@ std::string WhatIsKnown(const std::string& output) {
            kHelperName + ").";
 }
 
+// Why the helper set nothing, for each status by which it says so; nothing for other statuses.
+std::optional<std::string> WhyNothingWasSet(int status) {
+    switch (status) {
+    case kZoneNotLoaded:
+        return std::string("it could not load the system's time zone ") + kSystemZone +
+               ". Check the zone (timedatectl) and the limits (ulimit -H) this program was "
+               "started with.";
+    case kNoNewPrivs:
+        return "this program runs under no_new_privs, so the kernel starts the helper without "
+               "its cap_sys_time. Start Larkmoor from a login, not from a service or sandbox "
+               "that sets NoNewPrivs.";
+    case kNoTimeCapability:
+        return "it runs without cap_sys_time. Reinstall the package (in a build tree, see the "
+               "README); the kernel also withholds it on a nosuid mount and from a traced "
+               "program.";
+    case kStaleClosure:
+        return "the closure it was given was more than a second old by the time it ran (the PC "
+               "busy or suspended). The next closure sets the clock.";
+    case kHeldUp:
+        return "more than a second passed between its reading of the clock and its set (the PC "
+               "suspended, or the helper stopped). The next closure sets the clock.";
+    default:
+        return std::nullopt;
+    }
+}
+
 ClockSet FromHelper(const std::string& helper, std::chrono::seconds limit, const HelperRun& run) {
     const std::string name = "The clock helper " + helper;
     if (run.spawnError == ENOENT)
@@ -124,26 +150,8 @@ ClockSet FromHelper(const std::string& helper, std::chrono::seconds limit, const
                 "", false, named};
 
     const int status = WEXITSTATUS(run.status);
-    if (status == kZoneNotLoaded)
-        return {false, name + " set nothing: it could not load the system's time zone " +
-                           kSystemZone + ". Check the zone (timedatectl) and the limits " +
-                           "(ulimit -H) this program was started with."};
-    if (status == kNoNewPrivs)
-        return {false, name + " set nothing: this program runs under no_new_privs, so the kernel "
-                              "starts the helper without its cap_sys_time. Start Larkmoor from a "
-                              "login, not from a service or sandbox that sets NoNewPrivs."};
-    if (status == kNoTimeCapability)
-        return {false, name + " set nothing: it runs without cap_sys_time. Reinstall the package "
-                              "(in a build tree, see the README); the kernel also withholds it "
-                              "on a nosuid mount and from a traced program."};
-    if (status == kStaleClosure)
-        return {false, name + " set nothing: the closure it was given was more than a second "
-                              "old by the time it ran (the PC busy or suspended). The next "
-                              "closure sets the clock."};
-    if (status == kHeldUp)
-        return {false, name + " set nothing: more than a second passed between its reading of "
-                              "the clock and its set (the PC suspended, or the helper stopped). "
-                              "The next closure sets the clock."};
+    if (const auto why = WhyNothingWasSet(status))
+        return {false, name + " set nothing: " + *why};
     const HelperOutcome outcome = ReadHelperStatus(status);
     if (!outcome.set)
         return {false, name + " could not set the clock: " + Errno(outcome.error) + "."};
