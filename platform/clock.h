@@ -44,8 +44,9 @@ std::optional<std::int64_t> TargetUtcNs(const ClockReading& reading, std::string
 // The outcome of setting the clock. `note` says why it failed, or what went wrong beside a
 // successful set (such as a hardware clock left unwritten); empty when there is nothing to say.
 // `timeText` is the time of day set, "hh:mm:ss.mmm" where its milliseconds are known, when the
-// clock chose it itself (the time since the closure added, or another hour); empty otherwise. `pending`: the set goes on after the call has returned, and
-// its outcome comes later from Clock::Outcome.
+// clock chose it itself (the time since the closure added, or another hour); empty otherwise.
+// `pending`: the set goes on after the call has returned, and its outcome comes later from
+// Clock::Outcome.
 struct ClockSet {
     bool ok = false;
     std::string note;
