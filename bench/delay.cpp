@@ -4,12 +4,12 @@
 #include "usage.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 #include <random>
 #include <thread> // this_thread::sleep_for only
-#include <vector>
 
 namespace {
 
@@ -20,45 +20,29 @@ struct AlwaysReady : Readiness {
     ClockReadiness Latest() override { return {true}; }
 };
 
-class ContactPort : public Port {
+// The platform's clock, counting the sets asked of it and the longest gap between two passes.
+class CountingClock : public Clock {
   public:
-    std::atomic<int> status{127};
-    PortReading Inp(std::uint16_t) override {
-        return {static_cast<std::uint8_t>(status.load()), ""};
-    }
-};
-
-// Reads the real time of day; records when a set has been done. The set itself goes to
-// `setter`, a clock that cannot change this machine's time, or nowhere.
-class RecordingClock : public Clock {
-  public:
-    RecordingClock(Clock& real, Clock* setter) : real_(real), setter_(setter) {}
-    // Called at the start of every pass: the longest gap between passes is measured here.
+    explicit CountingClock(Clock& inner) : inner_(inner) {}
+    // Called at the start of every pass.
     ClockReading Now() override {
         const auto now = Steady::now();
         if (last_ != Steady::time_point{})
             longestGap = std::max(longestGap, now - last_);
         last_ = now;
-        return real_.Now();
+        return inner_.Now();
     }
-    // Runs on the window's thread; `sets` is read after the window system has returned.
     ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view text,
                           std::optional<std::int64_t> closedAtNs) override {
-        // A set the helper refused counts too: it refuses at the point where it would set.
-        const auto start = Steady::now();
-        const ClockSet set =
-            setter_ ? setter_->SetTimeOfDay(basis, text, closedAtNs) : ClockSet{true, ""};
-        sets.push_back(Steady::now());
-        setMs.push_back(std::chrono::duration<double, std::milli>(sets.back() - start).count());
-        return set;
+        ++asked;
+        return inner_.SetTimeOfDay(basis, text, closedAtNs);
     }
-    std::vector<Steady::time_point> sets;
-    std::vector<double> setMs; // how long each set took
+    std::optional<ClockSet> Outcome() override { return inner_.Outcome(); }
+    int asked = 0;
     Steady::duration longestGap{};
 
   private:
-    Clock& real_;
-    Clock* setter_;
+    Clock& inner_;
     Steady::time_point last_;
 };
 
@@ -86,15 +70,34 @@ double Percentile(std::vector<double> values, double p) {
     return values[static_cast<std::size_t>(p * (values.size() - 1) + 0.5)];
 }
 
+void PrintSpread(const char* name, const std::vector<double>& values) {
+    if (!values.empty())
+        std::printf("%s_median_ms %.2f\n%s_p99_ms %.2f\n%s_max_ms %.2f\n", name,
+                    Percentile(values, 0.5), name, Percentile(values, 0.99), name,
+                    *std::max_element(values.begin(), values.end()));
+}
+
+// One closure of the stand-in contact: when it closed, and minute 54, second 30 of its hour.
+struct Closure {
+    std::int64_t atNs;
+    std::int64_t targetUtcNs;
+};
+
+// The CPU share used over the next `seconds`.
+double CpuPercent(int seconds) {
+    const double before = CpuSeconds();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    return 100.0 * (CpuSeconds() - before) / seconds;
+}
+
 } // namespace
 
-int RunDelayBench(ui::WindowSystem& windows, int closures, int idleSeconds, Clock* setter) {
-    ContactPort port;
-    auto realClock = MakeSystemClock();
-    RecordingClock clock(*realClock, setter);
+int RunDelayBench(BenchTarget& target, Contact& contact, int closures, int idleSeconds) {
+    CountingClock clock(target.clock);
     std::atomic<bool> done{false};
-    std::vector<Steady::time_point> closed;
-    double idleCpu = 0;
+    std::vector<Closure> closed;
+    double idleCpu = 0, fastCpu = 0;
+    const int fastSeconds = std::max(5, idleSeconds / 4);
 
     const auto joinContact = StartThread([&] {
         std::mt19937 random(12345);
@@ -106,47 +109,51 @@ int RunDelayBench(ui::WindowSystem& windows, int closures, int idleSeconds, Cloc
             // Open, then closed, each for more than one tick, so that every change is seen;
             // the closure starts at a random moment of the tick.
             std::this_thread::sleep_for(ms(70, 150));
-            closed.push_back(Steady::now());
-            port.status = 119;
+            const ClockReading now = target.clock.Now();
+            closed.push_back(
+                {target.monotonicNs(), *TargetUtcNs(now, TimeText({0, now.hour, 54, 30}))});
+            contact.status = 119;
             std::this_thread::sleep_for(ms(70, 150));
-            port.status = 127;
+            contact.status = 127;
         }
-        const double before = CpuSeconds();
-        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-        idleCpu = CpuSeconds() - before;
+        std::this_thread::sleep_for(std::chrono::seconds(1)); // the last set's outcome
+        fastCpu = CpuPercent(fastSeconds);
+        contact.nearClosure = false;
+        idleCpu = CpuPercent(idleSeconds);
         done = true;
     });
 
     AlwaysReady readiness;
-    MnuMenu mnuMenu(windows, port, clock, readiness, {});
-    Stopper stopper(windows, done);
+    MnuMenu mnuMenu(target.windows, target.port, clock, readiness, {});
+    Stopper stopper(target.windows, done);
     mnuMenu.Show();
-    windows.Run();
+    target.windows.Run();
     joinContact();
 
-    // Each closure's delay is that of the first set after it and before the next closure.
-    std::vector<double> delays;
+    // Each closure's set is the first after it and before the next closure.
+    const std::vector<RecordedSet> sets = target.sets();
+    std::vector<double> delays, errors;
     for (std::size_t i = 0; i < closed.size(); ++i) {
-        const auto end = i + 1 < closed.size() ? closed[i + 1] : Steady::time_point::max();
-        const auto set = std::lower_bound(clock.sets.begin(), clock.sets.end(), closed[i]);
-        if (set != clock.sets.end() && *set < end)
-            delays.push_back(std::chrono::duration<double, std::milli>(*set - closed[i]).count());
+        const std::int64_t end =
+            i + 1 < closed.size() ? closed[i + 1].atNs : std::numeric_limits<std::int64_t>::max();
+        const auto set = std::find_if(sets.begin(), sets.end(), [&](const RecordedSet& s) {
+            return s.atNs >= closed[i].atNs && s.atNs < end;
+        });
+        if (set == sets.end())
+            continue;
+        const std::int64_t since = set->atNs - closed[i].atNs;
+        delays.push_back(since / 1e6);
+        errors.push_back(std::llabs(set->setUtcNs - (closed[i].targetUtcNs + since)) / 1e6);
     }
-    std::printf("closures %d\nacted_on %zu\nsets %zu\n", closures, delays.size(),
-                clock.sets.size());
-    if (!delays.empty())
-        std::printf("delay_median_ms %.1f\ndelay_p99_ms %.1f\ndelay_max_ms %.1f\n",
-                    Percentile(delays, 0.5), Percentile(delays, 0.99),
-                    *std::max_element(delays.begin(), delays.end()));
-    if (!clock.setMs.empty())
-        std::printf("set_median_ms %.2f\nset_p99_ms %.2f\nset_max_ms %.2f\n",
-                    Percentile(clock.setMs, 0.5), Percentile(clock.setMs, 0.99),
-                    *std::max_element(clock.setMs.begin(), clock.setMs.end()));
+    std::printf("closures %d\nacted_on %zu\nsets %zu\nsets_asked %d\n", closures, delays.size(),
+                sets.size(), clock.asked);
+    PrintSpread("delay", delays);
+    PrintSpread("error", errors);
     std::printf("longest_gap_ms %.1f\n",
                 std::chrono::duration<double, std::milli>(clock.longestGap).count());
-    std::printf("idle_cpu_percent %.3f\npeak_memory_kb %ld\n", 100.0 * idleCpu / idleSeconds,
-                PeakMemoryKb());
-    return delays.size() == static_cast<std::size_t>(closures) && clock.sets.size() == delays.size()
-               ? 0
-               : 1;
+    std::printf("idle_cpu_percent %.3f\nfast_cpu_percent %.3f\nhourly_cpu_percent %.3f\n", idleCpu,
+                fastCpu, (58 * idleCpu + 2 * fastCpu) / 60);
+    std::printf("peak_memory_kb %ld\n", PeakMemoryKb());
+    const auto all = static_cast<std::size_t>(closures);
+    return delays.size() == all && sets.size() == all && clock.asked == closures ? 0 : 1;
 }

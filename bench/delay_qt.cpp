@@ -1,18 +1,67 @@
-// The closure-to-set delay of the Qt build. Each set runs the real clock helper of this build, as
-// the program does, but one that cannot set the clock: this process gives up CAP_SYS_TIME for
-// every program it starts, so the helper refuses at the point where it would set the clock, at
-// the cost of a set. The bench refuses to run where that cannot be made sure.
+// The bench of the Qt build. The contact is read through the real port's reading thread (on a
+// stand-in ppdev device in a stand-in /proc and /dev), and each set runs this build's real clock
+// helper, as the program does, with a preloaded library that records the set instead of making
+// it. This process also gives up CAP_SYS_TIME for every program it starts, so that nothing it
+// starts could set the clock; it refuses to run where that cannot be made sure.
 #include "delay.h"
 #include "platform/linux/clock_linux.h"
+#include "platform/linux/port_linux.h"
 #include "platform/qt/window_qt.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <linux/capability.h>
 #include <memory>
 #include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Reads the contact's status at any ppdev device, opened as a plain file.
+class ContactPpdev : public larkmoor::PpdevIo {
+  public:
+    explicit ContactPpdev(Contact& contact) : contact_(contact) {}
+    int OpenAndClaim(const std::string& device) override {
+        const int fd = open(device.c_str(), O_RDONLY | O_CLOEXEC);
+        return fd < 0 ? -errno : fd;
+    }
+    int ReadStatus(int, std::uint8_t& status) override {
+        status = static_cast<std::uint8_t>(contact_.status.load());
+        return 0;
+    }
+    void Close(int fd) override { close(fd); }
+
+  private:
+    Contact& contact_;
+};
+
+std::int64_t MonotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1'000'000'000LL + ts.tv_nsec;
+}
+
+void Write(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+}
+
+// The sets the preloaded library recorded, one "set-ns at-ns" line each.
+std::vector<RecordedSet> ReadSets(const fs::path& file) {
+    std::vector<RecordedSet> sets;
+    std::ifstream in(file);
+    for (RecordedSet set; in >> set.setUtcNs >> set.atNs;)
+        sets.push_back(set);
+    return sets;
+}
+
+} // namespace
 
 std::function<void()> StartThread(std::function<void()> body) {
     auto thread = std::make_shared<std::thread>(std::move(body));
@@ -30,8 +79,27 @@ int main(int argc, char** argv) {
     }
     const int closures = argc > 1 ? std::atoi(argv[1]) : 200;
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 60;
+
+    char name[] = "/tmp/larkmoor-bench-XXXXXX";
+    if (!mkdtemp(name))
+        return 2;
+    const fs::path dir = name;
+    Write(dir / "proc/sys/dev/parport/parport0/base-addr", "888\t1656\n");
+    Write(dir / "dev/parport0", "");
+    Write(dir / "helper", "#!/bin/sh\nexec env LD_PRELOAD=" CLOCK_STUB " LARKMOOR_STUB_RECORD=" +
+                              (dir / "sets").string() + " " CLOCK_HELPER " \"$@\"\n");
+    fs::permissions(dir / "helper", fs::perms::owner_all);
+
+    Contact contact;
+    auto port = larkmoor::MakeFirstParallelPort(
+        {dir / "proc", dir / "dev", std::make_shared<ContactPpdev>(contact),
+         std::chrono::steady_clock::now, [&] { return contact.nearClosure.load(); }});
+    const auto clock = larkmoor::MakeHelperClock(dir / "helper");
     int qtArgc = 1;
     larkmoor::QtWindowSystem windows(qtArgc, argv);
-    const auto helper = larkmoor::MakeHelperClock(CLOCK_HELPER);
-    return RunDelayBench(windows, closures, idleSeconds, helper.get());
+    BenchTarget target{windows, *port, *clock, MonotonicNs, [&] { return ReadSets(dir / "sets"); }};
+    const int result = RunDelayBench(target, contact, closures, idleSeconds);
+    port.reset();
+    fs::remove_all(dir);
+    return result;
 }

@@ -1,15 +1,31 @@
-// The closure-to-set delay of the Win32 build.
+// The bench of the Win32 build: the contact read through the real port's reading thread, and the
+// real clock, whose call to SetSystemTime is recorded instead of made.
 #include "delay.h"
+#include "platform/win32/clock_win32.h"
+#include "platform/win32/port_win32.h"
 #include "platform/win32/window_win32.h"
 
 #include <cstdlib>
 #include <memory>
 
 namespace {
+
 DWORD WINAPI RunBody(void* body) {
     std::unique_ptr<std::function<void()>>(static_cast<std::function<void()>*>(body))->operator()();
     return 0;
 }
+
+class ContactPort : public larkmoor::Port {
+  public:
+    explicit ContactPort(Contact& contact) : contact_(contact) {}
+    larkmoor::PortReading Inp(std::uint16_t) override {
+        return {static_cast<std::uint8_t>(contact_.status.load()), ""};
+    }
+
+  private:
+    Contact& contact_;
+};
+
 } // namespace
 
 std::function<void()> StartThread(std::function<void()> body) {
@@ -22,8 +38,25 @@ std::function<void()> StartThread(std::function<void()> body) {
 }
 
 int main(int argc, char** argv) {
+    using namespace larkmoor;
     const int closures = argc > 1 ? std::atoi(argv[1]) : 200;
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 60;
-    larkmoor::Win32WindowSystem windows(GetModuleHandleA(nullptr));
-    return RunDelayBench(windows, closures, idleSeconds);
+    Contact contact;
+    auto port = MakeBackgroundPort(
+        std::make_unique<ContactPort>(contact), [] { return std::uint32_t{GetTickCount()}; },
+        [&] { return contact.nearClosure.load(); });
+    // Sets run on the window's thread; they are read once it has ended.
+    std::vector<RecordedSet> sets;
+    TimeCalls calls = SystemTimeCalls();
+    calls.setUtc = [&](const SYSTEMTIME& utc) {
+        const std::int64_t at = MonotonicNs();
+        FILETIME ft{};
+        SystemTimeToFileTime(&utc, &ft);
+        sets.push_back({FileTimeToUnixNs(ft), at});
+        return true;
+    };
+    const auto clock = MakeWin32Clock(calls);
+    Win32WindowSystem windows(GetModuleHandleA(nullptr));
+    BenchTarget target{windows, *port, *clock, MonotonicNs, [&] { return sets; }};
+    return RunDelayBench(target, contact, closures, idleSeconds);
 }
