@@ -94,6 +94,7 @@ double CpuPercent(int seconds) {
 
 int RunDelayBench(BenchTarget& target, Contact& contact, int closures, int idleSeconds) {
     CountingClock clock(target.clock);
+    const auto wallClock = MakeSystemClock(); // the contact thread's own
     std::atomic<bool> done{false};
     std::vector<Closure> closed;
     double idleCpu = 0, fastCpu = 0;
@@ -109,7 +110,7 @@ int RunDelayBench(BenchTarget& target, Contact& contact, int closures, int idleS
             // Open, then closed, each for more than one tick, so that every change is seen;
             // the closure starts at a random moment of the tick.
             std::this_thread::sleep_for(ms(70, 150));
-            const ClockReading now = target.clock.Now();
+            const ClockReading now = wallClock->Now();
             closed.push_back(
                 {target.monotonicNs(), *TargetUtcNs(now, TimeText({0, now.hour, 54, 30}))});
             contact.status = 119;
