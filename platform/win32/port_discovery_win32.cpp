@@ -281,7 +281,8 @@ ChosenRegister FindPortInBackground(std::unique_ptr<ParallelPorts> ports, std::u
     std::shared_ptr<ParallelPorts> lister(std::move(ports));
     if (!StartThread(
             [finding, lister, retryMs, relistMs] { Find(*finding, *lister, retryMs, relistMs); }))
-        finding->chosen = ChooseStatusRegister(std::nullopt);
+        finding->chosen = {std::nullopt, "Windows could not start a thread to list the parallel "
+                                         "ports: restart Larkmoor."};
     const std::shared_ptr<StopFinding> stopper(new StopFinding{finding});
     return [stopper] {
         Lock::Held held(stopper->finding->lock);
