@@ -41,10 +41,9 @@ class ContactPpdev : public larkmoor::PpdevIo {
     Contact& contact_;
 };
 
+// The clock the port's thread marks closures on (CLOCK_MONOTONIC).
 std::int64_t MonotonicNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1'000'000'000LL + ts.tv_nsec;
+    return std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1);
 }
 
 void Write(const fs::path& file, const std::string& text) {
