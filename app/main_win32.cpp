@@ -1,5 +1,8 @@
-// Starts Larkmoor on Windows, with the Win32 window system.
+// Starts Larkmoor on Windows, with the Win32 window system; or, started by Larkmoor with its
+// switch, the port host that loads the port library in a process of its own.
+#include "platform/win32/clock_win32.h"
 #include "platform/win32/one_instance_win32.h"
+#include "platform/win32/port_host_win32.h"
 #include "platform/win32/window_win32.h"
 #include "platform/win32/worker_win32.h"
 #include "program.h"
@@ -17,16 +20,11 @@ void TellBeside(const std::string& text) {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    if (const auto host = larkmoor::ParseHostCommandLine(GetCommandLineA()))
+        return larkmoor::RunPortHost(*host);
     if (!larkmoor::HoldThePc(larkmoor::kTitle, TellBeside))
         return 0;
-    int code = 0;
-    {
-        larkmoor::Win32WindowSystem windows(instance);
-        code = larkmoor::RunProgram(windows);
-    }
-    // The windows are gone. ExitProcess would first wait for the loader lock, which a port library
-    // still in its start-up (DllMain) holds for as long as it likes; nothing is left to save, so
-    // the process ends here, whatever its other threads are doing.
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
-    return code;
+    larkmoor::KeepClockReadingsTogether();
+    larkmoor::Win32WindowSystem windows(instance);
+    return larkmoor::RunProgram(windows);
 }

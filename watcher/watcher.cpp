@@ -37,12 +37,16 @@ std::string Clause(std::string note) {
 }
 
 // One line: whether the next closure would set the clock, and a time service that may undo it.
-std::string ReadinessLine(const PortReading& reading, const ClockReadiness& clock) {
-    const bool portReady = reading.status && CanShowClosure(*reading.status);
-    const std::string port = !reading.status ? "no port"
-                             : !portReady    ? "the port reads " + Hex(*reading.status) +
-                                                ", on which no closure can be seen"
-                                          : Clause(reading.note);
+// `closedSinceFound`: the contact has not been seen open since the port became readable.
+std::string ReadinessLine(const PortReading& reading, const ClockReadiness& clock,
+                          bool closedSinceFound) {
+    const bool portReady = reading.status && CanShowClosure(*reading.status) && !closedSinceFound;
+    const std::string port =
+        !reading.status    ? "no port"
+        : closedSinceFound ? "the contact has read closed since the port was found"
+        : !portReady
+            ? "the port reads " + Hex(*reading.status) + ", on which no closure can be seen"
+            : Clause(reading.note);
     const std::string right = !clock.checked          ? "checking whether it may set the clock"
                               : clock.missing.empty() ? "may set the clock"
                                                       : "may not set the clock";
@@ -88,7 +92,9 @@ void ClosureWatcher::Timer1_Timer() {
 
     const PortReading reading = port_.Inp(kStatusPort);
     const ClockReadiness ready = readiness_.Latest();
-    if (std::string line = ReadinessLine(reading, ready); line != readinessLine_) {
+    const bool closedSinceFound = reading.status && IsClosed(*reading.status) && !seenOpen_;
+    if (std::string line = ReadinessLine(reading, ready, closedSinceFound);
+        line != readinessLine_) {
         readinessLine_ = std::move(line);
         lblTime_.SetToolTip(readinessLine_);
     }
@@ -124,8 +130,8 @@ void ClosureWatcher::Timer1_Timer() {
         return;
     }
     if (!seenOpen_) {
-        lblPort_.SetText(ready.missing.empty() ? "" : kNotReady);
-        lblPort_.SetToolTip(Lines(Lines(ready.missing, kWaitingForOpen), reading.note));
+        lblPort_.SetText(kNotReady);
+        lblPort_.SetToolTip(Lines(Lines(ready.missing, kClosedSinceFound), reading.note));
         lblPort_.SetVisible(true);
         return;
     }

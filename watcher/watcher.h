@@ -9,10 +9,11 @@
 
 namespace larkmoor {
 
-// The port label's tooltip while a closed contact waits to be seen open.
-inline constexpr const char* kWaitingForOpen =
-    "The contact reads closed but has not been seen open since the port could be read: the clock "
-    "is set at the next closure.";
+// The port label's tooltip while the contact has read closed ever since the port was found.
+inline constexpr const char* kClosedSinceFound =
+    "The contact has read closed ever since the port was found, so no closure counts until it has "
+    "been seen open. If the relay is not holding it closed, check the wiring to pins 15 and 18 and "
+    "the port's driver: a port that always reads closed never sets the clock.";
 
 // The port label's text while the next closure would not be seen or would not set the clock.
 inline constexpr const char* kNotReady = "Not Ready";

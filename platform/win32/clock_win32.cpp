@@ -15,6 +15,23 @@ std::int64_t MonotonicNs() {
            count.QuadPart % perSecond * 1'000'000'000 / perSecond;
 }
 
+std::optional<DWORD_PTR> ClockAffinity(unsigned windowsMajor, DWORD_PTR processMask) {
+    const DWORD_PTR lowest = processMask & (~processMask + 1);
+    if (windowsMajor >= 6 || processMask == lowest)
+        return std::nullopt;
+    return lowest;
+}
+
+void KeepClockReadingsTogether() {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    DWORD_PTR process = 0, system = 0;
+    if (!GetVersionExA(&version) || !GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        return;
+    if (const auto one = ClockAffinity(version.dwMajorVersion, process))
+        SetProcessAffinityMask(GetCurrentProcess(), *one);
+}
+
 std::int64_t FileTimeToUnixNs(const FILETIME& ft) {
     const std::int64_t ticks = static_cast<std::int64_t>(
         (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
@@ -88,6 +105,9 @@ class Win32Clock : public Clock {
             return {false, "Not a time of day: " + std::string(timeText)};
         const std::int64_t now = calls_.monotonicNs();
         const std::optional<std::int64_t> since = SinceClosure(closedAtNs.value_or(now), now);
+        if (!since && closedAtNs > now)
+            return {false, "The closure was marked later than the set on the PC's performance "
+                           "counter, which then cannot be trusted: nothing was set."};
         if (!since)
             return {false, "The closure was seen more than a second before the clock could be "
                            "set: nothing was set. The next closure sets the clock."};

@@ -24,6 +24,14 @@ struct TimeCalls {
 
 // Nanoseconds on the performance counter, which never moves with the system clock.
 std::int64_t MonotonicNs();
+
+// On some multi-processor PCs of Windows XP's time the performance counter differs between
+// processors, and a closure's instant and its set are read on different threads (and processes):
+// there both run on the lowest processor of `processMask`. Nothing where the counter agrees
+// (Vista and later keep it so) or there is one processor.
+std::optional<DWORD_PTR> ClockAffinity(unsigned windowsMajor, DWORD_PTR processMask);
+// Applies it to this process, whose port host inherits it.
+void KeepClockReadingsTogether();
 TimeCalls SystemTimeCalls();
 std::unique_ptr<Clock> MakeWin32Clock(TimeCalls calls);
 

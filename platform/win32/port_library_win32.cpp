@@ -42,8 +42,10 @@ int CallEitherConvention(FARPROC routine, int argument) {
 
 class LibraryPort : public Port {
   public:
-    LibraryPort(std::vector<std::string> folders, ChosenRegister chosen, TickCount ticks)
-        : folders_(std::move(folders)), chosen_(std::move(chosen)), ticks_(std::move(ticks)) {}
+    LibraryPort(std::vector<std::string> folders, TickCount ticks,
+                std::function<std::string()> driverPolicy)
+        : folders_(std::move(folders)), ticks_(std::move(ticks)),
+          driverPolicy_(std::move(driverPolicy)) {}
     ~LibraryPort() override {
         if (library_)
             FreeLibrary(library_);
@@ -54,10 +56,9 @@ class LibraryPort : public Port {
             Look();
         if (!library_)
             return {std::nullopt, why_};
-        if (!FollowChosenRegister())
-            return {std::nullopt, note_};
-        const std::uint16_t read = address == kStatusPort ? *status_->address : address;
-        return {static_cast<std::uint8_t>(CallEitherConvention(inp_, read) & 0xFF), note_};
+        if (address == 0)
+            return {std::nullopt, ""};
+        return {static_cast<std::uint8_t>(CallEitherConvention(inp_, address) & 0xFF), path_};
     }
 
   private:
@@ -68,27 +69,11 @@ class LibraryPort : public Port {
         if (checkedAt_ && now - *checkedAt_ < kLookAgainMs)
             return false;
         checkedAt_ = now;
-        std::string files = Files();
+        std::string files = LibraryFiles(folders_);
         if (lookedAt_ && files == files_ && now - *lookedAt_ < kRetryRefusedMs)
             return false;
         files_ = std::move(files);
         return true;
-    }
-
-    // Each library file in the folders, with its size and the time it was last written.
-    std::string Files() const {
-        std::string files;
-        for (const PortLibrary& candidate : kLibraries) {
-            for (const std::string& folder : folders_) {
-                const std::string path = folder + "\\" + candidate.file;
-                WIN32_FILE_ATTRIBUTE_DATA file;
-                if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &file))
-                    files += path + ' ' + std::to_string(file.nFileSizeLow) + ' ' +
-                             std::to_string(file.ftLastWriteTime.dwLowDateTime) + ' ' +
-                             std::to_string(file.ftLastWriteTime.dwHighDateTime) + '\n';
-            }
-        }
-        return files;
     }
 
     // Takes the first library that loads, has its routine and, where it can say so, has its
@@ -123,11 +108,14 @@ class LibraryPort : public Port {
         const FARPROC inp = GetProcAddress(library, routine);
         const FARPROC driverOpen = GetProcAddress(library, "IsInpOutDriverOpen");
         std::string why;
-        if (!inp)
+        if (!inp) {
             why = path + " has no routine " + routine + ".";
-        else if (driverOpen && !CallEitherConvention(driverOpen, 0))
+        } else if (driverOpen && !CallEitherConvention(driverOpen, 0)) {
             why = "The port driver of " + path +
                   " is not open.\nSee \"The port library and its driver\" in the README.";
+            if (const std::string policy = driverPolicy_ ? driverPolicy_() : ""; !policy.empty())
+                why += "\n" + policy;
+        }
         if (!why.empty()) {
             FreeLibrary(library);
             return why;
@@ -138,47 +126,74 @@ class LibraryPort : public Port {
         return {};
     }
 
-    // Takes the status register last chosen. False while there is none yet or no port may be
-    // read (the note says why), and once when it
-    // changes (a port listed after all): the contact then counts only once it has been seen open
-    // at the new address.
-    bool FollowChosenRegister() {
-        const std::optional<StatusRegister> chosen = chosen_();
-        if (!chosen) {
-            note_ = "Looking for the parallel port: Windows is listing the ports.";
-            return false;
-        }
-        if (status_ == chosen)
-            return chosen->address.has_value();
-        const bool changed = status_.has_value();
-        status_ = chosen;
-        if (!chosen->address) {
-            note_ = chosen->which;
-            return false;
-        }
-        note_ =
-            "Reading " + Hex(*chosen->address) + " (" + chosen->which + ") through " + path_ + ".";
-        return !changed;
-    }
-
     std::vector<std::string> folders_;
-    ChosenRegister chosen_;
     TickCount ticks_;
+    std::function<std::string()> driverPolicy_;
     std::optional<std::uint32_t> lookedAt_, checkedAt_;
-    std::string files_; // as Files() found them at the last look
+    std::string files_; // as LibraryFiles found them at the last look
     HMODULE library_ = nullptr;
     FARPROC inp_ = nullptr;
     std::string path_;
-    std::optional<StatusRegister> status_;
-    std::string note_; // what a reading says: which address, through which library
-    std::string why_;  // why there is no reading
+    std::string why_; // why there is no reading
 };
 
 } // namespace
 
-std::unique_ptr<Port> MakeLibraryPort(std::vector<std::string> folders, ChosenRegister chosen,
-                                      TickCount ticks) {
-    return std::make_unique<LibraryPort>(std::move(folders), std::move(chosen), std::move(ticks));
+std::unique_ptr<Port> MakeLibraryPort(std::vector<std::string> folders, TickCount ticks,
+                                      std::function<std::string()> driverPolicy) {
+    return std::make_unique<LibraryPort>(std::move(folders), std::move(ticks),
+                                         std::move(driverPolicy));
+}
+
+std::string LibraryFiles(const std::vector<std::string>& folders) {
+    std::string files;
+    for (const PortLibrary& candidate : kLibraries) {
+        for (const std::string& folder : folders) {
+            const std::string path = folder + "\\" + candidate.file;
+            WIN32_FILE_ATTRIBUTE_DATA file;
+            if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &file))
+                files += path + ' ' + std::to_string(file.nFileSizeLow) + ' ' +
+                         std::to_string(file.ftLastWriteTime.dwLowDateTime) + ' ' +
+                         std::to_string(file.ftLastWriteTime.dwHighDateTime) + '\n';
+        }
+    }
+    return files;
+}
+
+namespace {
+// A DWORD value below HKEY_LOCAL_MACHINE; nothing where there is none.
+std::optional<std::uint32_t> DwordValue(Registry& registry, const char* key, const char* name) {
+    RegistryKey handle = 0;
+    if (registry.OpenKey(kHkeyLocalMachine, key, kKeyRead, handle) != kErrorSuccess)
+        return std::nullopt;
+    unsigned char data[4] = {};
+    std::uint32_t type = kRegNone, size = sizeof data;
+    const bool read =
+        registry.QueryValue(handle, name, type, data, size) == kErrorSuccess && type == kRegDword;
+    registry.CloseKey(handle);
+    if (!read || size != 4)
+        return std::nullopt;
+    return data[0] | data[1] << 8 | data[2] << 16 | std::uint32_t{data[3]} << 24;
+}
+} // namespace
+
+std::string DriverPolicyNote(Registry& registry) {
+    const bool integrity = DwordValue(registry,
+                                      "SYSTEM\\CurrentControlSet\\Control\\DeviceGuard\\Scenarios\\"
+                                      "HypervisorEnforcedCodeIntegrity",
+                                      "Enabled") == 1u;
+    const bool blocklist = DwordValue(registry, "SYSTEM\\CurrentControlSet\\Control\\CI\\Config",
+                                      "VulnerableDriverBlocklistEnable") == 1u;
+    if (!integrity && !blocklist)
+        return "";
+    const std::string which = integrity && blocklist ? "Memory integrity is on and the vulnerable "
+                                                       "driver blocklist is enforced"
+                              : integrity            ? "Memory integrity is on"
+                                          : "The vulnerable driver blocklist is enforced";
+    return which + ": Windows refuses many old port drivers. Turn Memory integrity off (Windows "
+                   "Security > Device security > Core isolation) and restart the PC, or use a "
+                   "port library whose driver Windows accepts. See \"Modern Windows\" in the "
+                   "README.";
 }
 
 namespace {
@@ -202,14 +217,16 @@ std::string SystemFolder() {
 }
 } // namespace
 
-std::vector<std::string> PortLibraryFolders() {
-    std::vector<std::string> folders;
+std::string OwnProgram() {
     char path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
-        std::string program(path, length);
+    return length > 0 && length < MAX_PATH ? std::string(path, length) : "";
+}
+
+std::vector<std::string> PortLibraryFolders(const std::string& program) {
+    std::vector<std::string> folders;
+    if (!program.empty())
         folders.push_back(program.substr(0, program.find_last_of('\\')));
-    }
     if (std::string system = SystemFolder(); !system.empty())
         folders.push_back(std::move(system));
     return folders;

@@ -1,10 +1,11 @@
 #pragma once
 
-// The Windows port: a port library (ntport.dll or inpout32.dll) found by full path, read at the
-// status register of the first parallel port as Windows lists it, all on threads of their own.
-// The pieces are open here so that tests can give the port their own folders, port and clock.
+// The Windows port library (ntport.dll or inpout32.dll), found by full path and read at a given
+// address. It is loaded only in the port host's process (port_host_win32.h). The pieces are open
+// here so that tests can give the port their own folders and clock.
 
 #include "platform/port.h"
+#include "platform/registry.h"
 #include "platform/win32/port_discovery_win32.h"
 
 #include <cstdint>
@@ -18,26 +19,29 @@ namespace larkmoor {
 // Milliseconds that wrap around at 2^32, as GetTickCount counts them.
 using TickCount = std::function<std::uint32_t()>;
 
-// Reads through the first usable port library in `folders` (full paths, searched in order), at
-// the status register `chosen` names, looking again every 5 s while none is usable. It may wait
-// on the system: give it to MakeBackgroundPort.
-std::unique_ptr<Port> MakeLibraryPort(std::vector<std::string> folders, ChosenRegister chosen,
-                                      TickCount ticks);
+// Reads through the first usable port library in `folders` (full paths, searched in order),
+// looking again every 5 s while none is usable; a refused one is loaded again when the library
+// files change, or a minute later. A read of address 0 only loads the library: no status, and an
+// empty note once it is usable. `driverPolicy` adds to the reason where a driver would not open.
+std::unique_ptr<Port> MakeLibraryPort(std::vector<std::string> folders, TickCount ticks,
+                                      std::function<std::string()> driverPolicy = {});
 
-// Reads `inner` on a thread of its own and waits for it at most a few milliseconds per read: a
-// read that is not back by then gives the previous reading for up to a second, then "no port"
-// until `inner` answers again. While `nearClosure` says so, the thread reads every millisecond
-// on its own, with the system's timer resolution raised to 1 ms, and a read gives the latest.
-// Each reading carries the instant (MonotonicNs) the contact was first seen closed.
-std::unique_ptr<Port> MakeBackgroundPort(
-    std::unique_ptr<Port> inner, TickCount ticks,
-    std::function<bool()> nearClosure = [] { return false; });
+// Each port library file in `folders`, with its size and the time it was last written: what
+// changes when a library is put in place, replaced or removed.
+std::string LibraryFiles(const std::vector<std::string>& folders);
+
+// What Windows' driver policies say about a port driver that would not start: whether Memory
+// integrity is on and the vulnerable driver blocklist enforced, and what a station can do; empty
+// where neither is.
+std::string DriverPolicyNote(Registry& registry);
 
 // True within a minute either side of hh:54:30 by the system clock.
 bool NearClosureNow();
 
-// The program's own folder, then the system folder of 32-bit libraries (SysWOW64 for the 32-bit
+// The folder of `program`, then the system folder of 32-bit libraries (SysWOW64 for the 32-bit
 // program on 64-bit Windows).
-std::vector<std::string> PortLibraryFolders();
+std::vector<std::string> PortLibraryFolders(const std::string& program);
+// This process's own program file.
+std::string OwnProgram();
 
 } // namespace larkmoor

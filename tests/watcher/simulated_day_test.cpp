@@ -84,8 +84,9 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
         const bool notReady = reading == kOpen && (unseeable || !missing.empty());
         ASSERT_EQ(lblPort.visible, reading != kOpen || notReady) << pass;
         ASSERT_TRUE(!notReady || lblPort.text == "Not Ready") << pass;
+        const bool closedSinceFound = reading == kClosed && !seenOpen;
         ASSERT_EQ(lblTime.toolTip.starts_with("Ready: "),
-                  reading != kUnreadable && !unseeable && missing.empty())
+                  reading != kUnreadable && !unseeable && missing.empty() && !closedSinceFound)
             << pass;
         if (reading == kUnreadable) {
             ASSERT_EQ(lblPort.text, "No Port") << pass;
@@ -95,8 +96,8 @@ TEST(SimulatedDay, OneSetPerClosureAndLabelsThatTellTheLastReading) {
         latched = reading == kClosed && (latched || newClosure);
         ASSERT_EQ(watcher.blnTimeSet, latched) << pass;
         if (reading == kClosed) {
-            const std::string waiting = (missing.empty() ? "" : missing + "\n") + kWaitingForOpen;
-            ASSERT_EQ(lblPort.text, latched ? lastResult : missing.empty() ? "" : "Not Ready");
+            const std::string waiting = (missing.empty() ? "" : missing + "\n") + kClosedSinceFound;
+            ASSERT_EQ(lblPort.text, latched ? lastResult : "Not Ready");
             ASSERT_EQ(lblPort.toolTip, latched ? lastNote : waiting + "\nread") << pass;
         }
         if (newClosure && !clock.refuse)

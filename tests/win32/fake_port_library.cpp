@@ -2,13 +2,23 @@
 // convention, and what its driver check says, if it has one. A read gives the address's bits 0x77
 // with junk in the high byte, so 0x379 reads as a closed contact and a test sees the address.
 // Each load adds one to PORT_LIBRARY_LOADS in the environment of the process that loads it; the
-// kind STUCK never ends its start-up, as one waiting for a driver that never answers.
+// kind STUCK never ends its start-up, as one waiting for a driver that never answers; CRASH
+// raises an access violation in its read, and SILENT never returns from its second read.
 #include <windows.h>
 
 #include <cstdlib>
 #include <string>
 
 extern "C" __declspec(dllexport) short CONVENTION ROUTINE(short port) {
+#ifdef CRASH
+    static int* volatile nowhere = nullptr;
+    *nowhere = 0;
+#endif
+#ifdef SILENT
+    static int reads = 0;
+    if (reads++ > 0)
+        Sleep(INFINITE);
+#endif
     return static_cast<short>(0x5300 | (port & 0x77));
 }
 #ifdef DRIVER_OPEN

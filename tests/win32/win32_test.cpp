@@ -7,7 +7,7 @@
 #include "fakes.h"
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/one_instance_win32.h"
-#include "platform/win32/port_win32.h"
+#include "platform/win32/port_host_win32.h"
 #include "platform/win32/readiness_win32.h"
 #include "platform/win32/worker_win32.h"
 
@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -120,53 +121,67 @@ struct Folder {
 
 using Ports = std::optional<std::vector<ParallelPort>>;
 const Ports kNone = std::vector<ParallelPort>{}; // Windows lists no parallel port
-ChosenRegister Chosen(const Ports& ports) {
-    return [chosen = ChooseStatusRegister(ports)] { return std::optional(chosen); };
+
+TEST(PortFinder, TheStatusRegisterOfThePortAt0x378ElseOfTheLowestNumberedOneWithItsRange) {
+    const struct {
+        Ports ports;
+        std::optional<int> address;
+        const char* which;
+    } cases[] = {
+        {{}, {}, "Windows could not list the parallel ports: looking again."},
+        {kNone, 0x379, "Windows lists no parallel port"},
+        {Ports{{{"LPT2", 0x378}, {"LPT1", {}}}}, 0x379, "LPT2 at 0x378"},
+        {Ports{{{"LPT2", 0xE000}, {"LPT1", {}}}}, {}, "Windows lists LPT1 but could not give"},
+        {Ports{{{"LPT1", 0xD010}, {"LPT2", 0x378}}}, 0x379, "LPT2 at 0x378"},
+        {Ports{{{"LPT2", 0x100}, {"LPT1", 0xE000}}}, 0xE001, "LPT1 at 0xE000"},
+        {Ports{{{"LPT10", 0x3BC}, {"LPT2", 0x100}, {"LPT3", 0x278}}}, 0x101, "LPT2 at 0x100"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.which);
+        const StatusRegister chosen = ChooseStatusRegister(c.ports);
+        EXPECT_EQ(chosen.address, c.address);
+        EXPECT_TRUE(chosen.which.starts_with(c.which)) << chosen.which;
+    }
 }
 
-TEST(PortLibrary, TheFirstUsableOneIsReadAtTheChosenPortOrTheNoteSaysWhyNone) {
+TEST(PortLibrary, TheFirstUsableOneIsReadOrTheNoteSaysWhyNone) {
     const char* open = "inpout32.dll";
     const struct {
         const char* inpout32; // the test helper placed as inpout32.dll, and as ntport.dll
         const char* ntport;
-        Ports ports;
         std::optional<int> status;
         const char* note; // part of what a reading says, besides the folder
     } cases[] = {
-        {{}, {}, {}, {}, "No port library: neither ntport.dll nor inpout32.dll is in "},
-        {"closed.dll", {}, {}, {}, "\\inpout32.dll is not open.\nSee \"The port library and its"},
-        {"closed.dll", "text.dll", {}, {}, "\\ntport.dll could not be loaded: "},
-        {"ntport.dll", {}, {}, {}, "\\inpout32.dll has no routine Inp32."},
-        {open, "ntport.dll", kNone, 0x71, "\\ntport.dll."},
-        {open, {}, {}, {}, "Windows could not list the parallel ports: looking again."},
-        {open, {}, Ports{{{"LPT2", 0x378}, {"LPT1", {}}}}, 0x71, "0x379 (LPT2 at 0x378)"},
-        {open, {}, Ports{{{"LPT2", 0xE000}, {"LPT1", {}}}}, {}, "Windows lists LPT1 but could not"},
-        {open, {}, kNone, 0x71, "0x379 (Windows lists no parallel port)"},
-        {open, {}, Ports{{{"LPT1", 0xD010}, {"LPT2", 0x378}}}, 0x71, "0x379 (LPT2 at 0x378)"},
-        {open, {}, Ports{{{"LPT2", 0x100}, {"LPT1", 0xE000}}}, 0x01, "0xE001 (LPT1 at 0xE000)"},
-        {open, {}, Ports{{{"LPT10", 0x3BC}, {"LPT2", 0x100}, {"LPT3", 0x278}}}, 1, "0x101 (LPT2"},
+        {{}, {}, {}, "No port library: neither ntport.dll nor inpout32.dll is in "},
+        {"closed.dll", {}, {}, "\\inpout32.dll is not open.\nSee \"The port library and its"},
+        {"closed.dll", "text.dll", {}, "\\ntport.dll could not be loaded: "},
+        {"ntport.dll", {}, {}, "\\inpout32.dll has no routine Inp32."},
+        {open, "ntport.dll", 0x71, "\\ntport.dll"},
+        {open, {}, 0x71, "\\inpout32.dll"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.note);
         Folder folder;
         for (const auto& [helper, as] :
              {std::pair{c.inpout32, "inpout32.dll"}, {c.ntport, "ntport.dll"}})
             if (helper)
                 folder.Place(helper, as);
-        const auto port = MakeLibraryPort({folder.path}, Chosen(c.ports), [] { return 0u; });
+        const auto port = MakeLibraryPort(
+            {folder.path}, [] { return 0u; }, [] { return "policy"; });
         for (int i = 0; i < 1000; ++i) // a stack that a call leaves wrong fails by here
-            ASSERT_EQ(port->Inp(kStatusPort).status, c.status) << c.note;
-        EXPECT_PRED_FORMAT2(testing::IsSubstring, c.note, port->Inp(kStatusPort).note);
-        const std::string note = port->Inp(kStatusPort).note; // names the library of a reading
-        EXPECT_TRUE(std::string_view(c.note).starts_with("Windows") ||
-                    note.find(folder.path) != std::string::npos);
+            ASSERT_EQ(port->Inp(kStatusPort).status, c.status);
+        const std::string note = port->Inp(kStatusPort).note;
+        EXPECT_PRED_FORMAT2(testing::IsSubstring, folder.path, note);
+        EXPECT_PRED_FORMAT2(testing::IsSubstring, c.note, note);
+        EXPECT_EQ(note.ends_with("\npolicy"), note.find("is not open") != std::string::npos);
+        EXPECT_EQ(port->Inp(0).note.empty(), c.status.has_value()); // loaded, nothing read
     }
     // The first folder (the program's own) before the second (the system's).
     Folder own, system("Larkmoor System");
     own.Place("inpout32.dll", "inpout32.dll");
     system.Place("cdecl.dll", "inpout32.dll");
-    const auto port = MakeLibraryPort({own.path, system.path}, Chosen(kNone), [] { return 0u; });
-    EXPECT_PRED_FORMAT2(testing::IsSubstring, own.path + "\\inpout32.dll.",
-                        port->Inp(kStatusPort).note);
+    const auto port = MakeLibraryPort({own.path, system.path}, [] { return 0u; });
+    EXPECT_EQ(port->Inp(kStatusPort).note, own.path + "\\inpout32.dll");
 }
 
 // A cdecl routine leaves its argument on the stack, which the call puts right.
@@ -176,7 +191,7 @@ TEST(PortLibrary, ACdeclRoutineIsCalledAsSafelyAsAStdcallOne) {
 #else
     Folder folder;
     folder.Place("cdecl.dll", "inpout32.dll");
-    const auto port = MakeLibraryPort({folder.path}, Chosen(kNone), [] { return 0u; });
+    const auto port = MakeLibraryPort({folder.path}, [] { return 0u; });
     for (int i = 0; i < 1000; ++i)
         ASSERT_EQ(port->Inp(kStatusPort).status, 0x71);
 #endif
@@ -186,12 +201,10 @@ TEST(PortLibrary, OneLaterBesideTheProgramIsUsedWithin5SecondsOneInTheCurrentDir
     Folder folder;
     folder.Place("inpout32.dll", "inpout32.dll");
     SetCurrentDirectoryA(folder.path.c_str());
-    const std::vector<std::string> folders = PortLibraryFolders();
+    const std::vector<std::string> folders = PortLibraryFolders(OwnProgram());
     EXPECT_TRUE(std::filesystem::exists(folders[0] + "\\win32_tests.exe")); // the program's own
     std::uint32_t now = 0xFFFFF000; // four seconds before the tick count wraps around
-    std::optional<StatusRegister> chosen;
-    auto port = MakeLibraryPort(
-        folders, [&] { return chosen; }, [&] { return now; });
+    auto port = MakeLibraryPort(folders, [&] { return now; });
     EXPECT_PRED_FORMAT2(testing::IsSubstring, " in " + folders[0] + " or " + folders[1] + ".",
                         port->Inp(kStatusPort).note);
     const std::string later = folder.Place("inpout32.dll", "inpout32.dll", folders[0]);
@@ -200,66 +213,65 @@ TEST(PortLibrary, OneLaterBesideTheProgramIsUsedWithin5SecondsOneInTheCurrentDir
         EXPECT_EQ(port->Inp(kStatusPort).note.substr(0, 16), "No port library:") << now;
     }
     now += 1;
-    // Read once a status register is chosen, and from a new one after one reading of none.
-    EXPECT_EQ(port->Inp(kStatusPort).note,
-              "Looking for the parallel port: Windows is listing the ports.");
-    chosen = StatusRegister{0x379, "none"};
     EXPECT_EQ(port->Inp(kStatusPort).status, 0x71);
-    chosen = StatusRegister{0xE001, "LPT1 at 0xE000"}; // one unreadable reading at a change
-    EXPECT_FALSE(port->Inp(kStatusPort).status);
-    EXPECT_EQ(port->Inp(kStatusPort).status, 0x01);
     port.reset();
     std::filesystem::remove(later);
 }
 
-TEST(PortLibrary, ARefusedOneIsLoadedAgainOnlyOnceAMinute) {
+TEST(PortLibrary, ARefusedOneIsLoadedAgainOnlyOnceAMinuteAndTheDriverPoliciesAreNamed) {
     Folder folder;
     folder.Place("closed.dll", "inpout32.dll");
     std::uint32_t now = 0;
-    const auto port = MakeLibraryPort({folder.path}, Chosen({}), [&] { return now; });
+    const auto port = MakeLibraryPort({folder.path}, [&] { return now; });
     SetEnvironmentVariableA("PORT_LIBRARY_LOADS", "0");
     for (; now < 10 * 60000; now += 50) // ten minutes of ticks
         port->Inp(kStatusPort);
     char loads[16] = "";
     GetEnvironmentVariableA("PORT_LIBRARY_LOADS", loads, sizeof loads);
     EXPECT_STREQ(loads, "10");
-}
 
-// A port whose reads block until released.
-struct Gate {
-    HANDLE open = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::atomic<int> passed = 0;
-    void Pass() { WaitForSingleObject(open, INFINITE), ++passed; }
-};
-struct Blocking : Port {
-    Gate& gate;
-    explicit Blocking(Gate& g) : gate(g) {}
-    PortReading Inp(std::uint16_t) override { return gate.Pass(), PortReading{0x7F, "read"}; }
-};
-
-TEST(BackgroundPort, AReadThatBlocksNeverHoldsTheCallerAndIsNoPortAfterASecond) {
-    Gate gate;
-    SetEvent(gate.open);
-    std::uint32_t now = 0;
-    const auto port = MakeBackgroundPort(std::make_unique<Blocking>(gate), [&] { return now; });
-    const auto readWithinASecond = [&] { // the thread may be slow to start on a busy machine
-        for (int i = 0; i < 100 && !port->Inp(kStatusPort).status; ++i)
-            Sleep(10);
-        return port->Inp(kStatusPort).status;
+    const char* integrity = "SYSTEM\\CurrentControlSet\\Control\\DeviceGuard\\Scenarios\\Hypervisor"
+                            "EnforcedCodeIntegrity";
+    const char* blocklist = "SYSTEM\\CurrentControlSet\\Control\\CI\\Config";
+    const struct {
+        const char* enabled; // the two DWORDs, as stored
+        const char* enforced;
+        const char* note;
+    } cases[] = {
+        {nullptr, nullptr, ""},
+        {"\0\0\0\0", "\0\0\0\0", ""},
+        {"\1\0\0\0", nullptr, "Memory integrity is on: Windows refuses"},
+        {nullptr, "\1\0\0\0", "The vulnerable driver blocklist is enforced: Windows"},
+        {"\1\0\0\0", "\1\0\0\0", "Memory integrity is on and the vulnerable driver"},
     };
-    EXPECT_EQ(readWithinASecond(), 0x7F);
-    ResetEvent(gate.open);
-    for (std::uint32_t step : {0, 999, 1, 5000}) {
-        now += step;
-        const auto start = std::chrono::steady_clock::now();
-        const PortReading reading = port->Inp(kStatusPort);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
-        EXPECT_EQ(reading.status.has_value(), now < 1000) << now; // the last reading, then none
-        EXPECT_EQ(reading.note.substr(0, 22), now < 1000 ? "read" : "The port library has n");
+    for (const auto& c : cases) {
+        fakes::FakeRegistry registry;
+        if (c.enabled)
+            registry.Put(integrity, "Enabled", kRegDword, std::string(c.enabled, 4));
+        if (c.enforced)
+            registry.Put(blocklist, "VulnerableDriverBlocklistEnable", kRegDword,
+                         std::string(c.enforced, 4));
+        const std::string note = DriverPolicyNote(registry);
+        EXPECT_TRUE(note.starts_with(c.note) && note.empty() == !*c.note) << note;
     }
-    SetEvent(gate.open);
-    EXPECT_EQ(readWithinASecond(), 0x7F);
 }
+
+// Runs the host's loop on a thread of this process, with `port` and a page of its own; the
+// "parent" is an event the test sets to end it.
+struct HostLoop {
+    PortPage page{};
+    Event asked{false}, parent{true}, ended{true};
+    explicit HostLoop(Port& port) {
+        StartThread([this, &port] {
+            ServePortPage(page, {nullptr, asked.Handle(), parent.Handle()}, port);
+            SetEvent(ended.Handle());
+        });
+    }
+    ~HostLoop() {
+        SetEvent(parent.Handle());
+        EXPECT_EQ(WaitForSingleObject(ended.Handle(), 5000), WAIT_OBJECT_0);
+    }
+};
 
 // Each reading says which read it was (all closed).
 struct Counting : Port {
@@ -267,19 +279,141 @@ struct Counting : Port {
     PortReading Inp(std::uint16_t) override { return {std::uint8_t(++reads), "read"}; }
 };
 
-TEST(BackgroundPort, EachTickGetsTheReadingItAskedForMarkedWithTheClosuresFirstInstant) {
-    auto inner = std::make_unique<Counting>();
-    const Counting& counting = *inner;
-    const auto port = MakeBackgroundPort(std::move(inner), [] { return 0u; });
-    int fresh = 0;
-    std::optional<std::int64_t> closedAt;
-    for (int tick = 0; tick < 20; ++tick, Sleep(20)) { // a read still under way is done after it
-        const PortReading reading = port->Inp(kStatusPort);
-        closedAt = closedAt ? closedAt : reading.closedAtNs;
-        EXPECT_EQ(reading.closedAtNs, closedAt);
-        Sleep(20), fresh += reading.status == std::optional<std::uint8_t>(counting.reads.load());
+TEST(PortHost, ReadsOnlyWhenAskedUntilFastThenEveryMillisecondMarkedWithTheClosuresFirstInstant) {
+    Counting counting;
+    HostLoop host(counting);
+    host.page.fast = 1; // not before the first request, which a library may take long to answer
+    Sleep(100);
+    EXPECT_EQ(counting.reads, 0);
+    SetEvent(host.asked.Handle());
+    Sleep(300);
+    EXPECT_GT(counting.reads, 15);
+    host.page.fast = 0;
+    Sleep(50);
+    const int reads = counting.reads;
+    Sleep(100);
+    EXPECT_EQ(counting.reads, reads);
+    SetEvent(host.asked.Handle());
+    for (int i = 0; i < 100 && counting.reads == reads; ++i)
+        Sleep(10);
+    EXPECT_EQ(counting.reads, reads + 1);
+    Sleep(20);
+    EXPECT_EQ(host.page.sequence, 2 * (reads + 1));
+    EXPECT_EQ(host.page.status, (reads + 1) & 0xFF);
+    EXPECT_EQ(std::string(host.page.note), "read");
+    EXPECT_TRUE(host.page.closed && host.page.closedAtNs > 0 &&
+                host.page.closedAtNs < MonotonicNs());
+}
+
+// The window's side, with a real host started from a copy of larkmoor.exe beside `library`
+// (placed as ntport.dll), on a tick count the test moves.
+struct Hosted {
+    Folder folder{"Larkmoor Host"};
+    std::uint32_t now = 0;
+    std::optional<StatusRegister> chosen = StatusRegister{kStatusPort, "none listed"};
+    std::unique_ptr<Port> port;
+    explicit Hosted(const char* library) {
+        EXPECT_TRUE(std::filesystem::copy_file(LARKMOOR_EXE, folder.path + "\\larkmoor.exe"));
+        folder.Place(library, "ntport.dll");
+        port = MakeHostedPort(
+            folder.path + "\\larkmoor.exe", [this] { return chosen; }, [this] { return now; },
+            [] { return false; }, nullptr);
     }
-    EXPECT_GT(fresh, 10); // a busy machine may keep a few waiting
+    // Ticks every 10 ms of real time, the tick count standing, until the reading's note holds
+    // `part` and, if `read`, it has a status (for up to 5 s); the last reading.
+    PortReading Until(const std::string& part, bool read = false) {
+        PortReading reading;
+        for (int i = 0; i < 500; ++i, Sleep(10))
+            if ((reading = port->Inp(kStatusPort)).note.find(part) != std::string::npos &&
+                (!read || reading.status))
+                break;
+        return reading;
+    }
+};
+
+TEST(HostedPort, ReadsThroughItsHostAtTheRegisterChosenAndANewOneCountsFromItsOwnReading) {
+    Hosted hosted("ntport.dll");
+    EXPECT_EQ(hosted.port->Inp(kStatusPort).note, "Waiting for the port library to answer.");
+    PortReading reading = hosted.Until("Reading 0x379 (none listed) through ", true);
+    EXPECT_EQ(reading.status, 0x71);
+    EXPECT_EQ(reading.note,
+              "Reading 0x379 (none listed) through " + hosted.folder.path + "\\ntport.dll.");
+    EXPECT_TRUE(reading.closedAtNs);
+    hosted.chosen = StatusRegister{0xE001, "LPT1 at 0xE000"};
+    EXPECT_FALSE(hosted.port->Inp(kStatusPort).status); // read at the old register
+    EXPECT_EQ(hosted.Until("0xE001", true).status, 0x01);
+    hosted.chosen = StatusRegister{std::nullopt, "Windows lists LPT1 but could not"};
+    EXPECT_EQ(hosted.Until("Windows lists").status, std::nullopt);
+    hosted.chosen.reset();
+    EXPECT_EQ(hosted.Until("Looking for the parallel port").status, std::nullopt);
+}
+
+// A library that never ends its start-up, or one that crashes or stops in its read: "No Port"
+// with the reason, the host ended, and started again a minute later or at once when the library
+// files change.
+TEST(HostedPort, AHostThatHangsCrashesOrStopsIsNoPortWithItsReasonAndStartedAgainLater) {
+    const struct {
+        const char* library;
+        const char* reason;
+    } cases[] = {
+        {"stuck.dll", "The port library has not answered for 1 s: it may be stuck starting"},
+        {"silent.dll", "The port library has not answered for 1 s: it may be stuck starting"},
+        {"crash.dll", "The port library crashed: exception 0xC0000005 in "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.library);
+        Hosted hosted(c.library);
+        hosted.port->Inp(kStatusPort);                // starts the host
+        if (c.library == std::string("silent.dll")) { // it answers once, then never
+            EXPECT_EQ(hosted.Until("Reading", true).status, 0x71);
+        }
+        if (c.library != std::string("crash.dll"))
+            hosted.now += 1000;
+        const PortReading stopped = hosted.Until(c.reason);
+        EXPECT_PRED_FORMAT2(testing::IsSubstring, c.reason, stopped.note);
+        EXPECT_TRUE(stopped.note.ends_with("Larkmoor loads it again when its files change, or in "
+                                           "a minute."));
+        hosted.now += 59'999;
+        EXPECT_EQ(hosted.port->Inp(kStatusPort).note, stopped.note);
+        hosted.now += 1;
+        EXPECT_EQ(hosted.port->Inp(kStatusPort).note, "Waiting for the port library to answer.");
+    }
+    Hosted hosted("stuck.dll"); // put right: used within 5 s of the change
+    hosted.port->Inp(kStatusPort);
+    hosted.now += 1000;
+    hosted.Until("has not answered");
+    std::filesystem::remove(hosted.folder.path + "\\ntport.dll");
+    hosted.folder.Place("ntport.dll", "ntport.dll");
+    hosted.now += 4999;
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "has not answered",
+                        hosted.port->Inp(kStatusPort).note);
+    hosted.now += 1;
+    EXPECT_EQ(hosted.Until("Reading", true).status, 0x71);
+}
+
+// SetProcessInformation as the host calls it, recorded.
+int calls = 0;
+std::array<ULONG, 3> state{};
+BOOL WINAPI Record(HANDLE process, int kind, void* data, DWORD size) {
+    ++calls;
+    std::memcpy(state.data(), data, std::min<DWORD>(size, sizeof state));
+    return process == GetCurrentProcess() && kind == 4 && size == sizeof state;
+}
+
+TEST(PortHost, AsksToKeepItsTimerResolutionWhereWindowsCanAndItsCommandLineNamesItsHandles) {
+    EXPECT_FALSE(KeepTimerResolution(nullptr)); // XP: nothing to call
+    EXPECT_TRUE(KeepTimerResolution(Record));
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(state, (std::array<ULONG, 3>{1, 0x4, 0})); // version 1, ignore-timer-resolution off
+
+    const HostHandles handles{reinterpret_cast<HANDLE>(0x7C), reinterpret_cast<HANDLE>(8),
+                              reinterpret_cast<HANDLE>(0x1F4)};
+    const std::string line = HostCommandLine("C:\\a b\\larkmoor.exe", handles);
+    const auto parsed = ParseHostCommandLine(line.c_str());
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(std::tuple(parsed->page, parsed->asked, parsed->parent),
+              std::tuple(handles.page, handles.asked, handles.parent));
+    EXPECT_FALSE(ParseHostCommandLine("\"C:\\larkmoor.exe\""));
 }
 
 // Lists as told, in turn, noting what was chosen before each list and whether the thread has COM.
