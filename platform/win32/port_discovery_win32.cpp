@@ -128,15 +128,13 @@ long WmiConnectFlags(unsigned windowsMajor) {
 std::optional<std::vector<IoRange>> WmiRanges(const NextRow& next) {
     std::vector<IoRange> ranges;
     for (;;) {
-        ComRef<IWbemClassObject> row;
-        ULONG count = 0;
-        const HRESULT got = next(kWmiRowWaitMs, &row.p, &count);
-        if ((got == WBEM_S_NO_ERROR || got == WBEM_S_FALSE) && count == 1)
-            ranges.push_back({Uint64Property(row.p, L"StartingAddress"),
-                              Uint64Property(row.p, L"EndingAddress")});
+        std::optional<IoRange> range;
+        const HRESULT got = next(kWmiRowWaitMs, range);
+        if ((got == WBEM_S_NO_ERROR || got == WBEM_S_FALSE) && range)
+            ranges.push_back(*range);
         if (got == WBEM_S_FALSE) // the end, which may come with the last row
             return ranges;
-        if (got != WBEM_S_NO_ERROR || count != 1)
+        if (got != WBEM_S_NO_ERROR || !range)
             return std::nullopt; // a list cut short may lack the range that matters
     }
 }
@@ -164,8 +162,14 @@ std::optional<std::vector<IoRange>> WmiIoRanges(const std::string& instanceId) {
                                    &rows.p)) ||
         !Impersonate(rows.p))
         return std::nullopt;
-    return WmiRanges([&rows](long waitMs, IWbemClassObject** row, ULONG* count) {
-        return rows->Next(waitMs, 1, row, count);
+    return WmiRanges([&rows](long waitMs, std::optional<IoRange>& range) {
+        ComRef<IWbemClassObject> row;
+        ULONG count = 0;
+        const HRESULT got = rows->Next(waitMs, 1, &row.p, &count);
+        if (count == 1)
+            range = IoRange{Uint64Property(row.p, L"StartingAddress"),
+                            Uint64Property(row.p, L"EndingAddress")};
+        return got;
     });
 }
 

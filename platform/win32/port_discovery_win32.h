@@ -15,8 +15,6 @@
 #include <string>
 #include <vector>
 
-struct IWbemClassObject;
-
 namespace larkmoor {
 
 // An address as the tooltip shows it: "0x379".
@@ -57,8 +55,9 @@ std::string WmiPortResourceQuery(const std::string& instanceId);
 // Those ranges as WMI gives them, each call within a time limit; nothing where WMI could not give
 // them all. Needs COM on the calling thread.
 std::optional<std::vector<IoRange>> WmiIoRanges(const std::string& instanceId);
-// The next row of a query's result, waited for `waitMs` at most: IEnumWbemClassObject::Next.
-using NextRow = std::function<long(long waitMs, IWbemClassObject** row, unsigned long* count)>;
+// The next row of a query's result, waited for `waitMs` at most (IEnumWbemClassObject::Next), and
+// the range it holds where a row came.
+using NextRow = std::function<long(long waitMs, std::optional<IoRange>& range)>;
 // The ranges of a query's rows, each waited for a few seconds at most; nothing unless the list
 // ends as complete (WBEM_S_FALSE).
 std::optional<std::vector<IoRange>> WmiRanges(const NextRow& next);

@@ -15,6 +15,15 @@ TEST(TimeText, FormatsParsesAndBecomesFiftyFourThirty) {
     EXPECT_EQ(WithMinuteFiftyFourThirty("23:59:59"), "23:54:30");
 }
 
+TEST(TimeText, TheMinutesAroundFiftyFourThirtyAreFromFiftyThreeThirtyToFiftyFiveThirty) {
+    const std::pair<ClockReading, bool> cases[] = {
+        {{0, 7, 53, 29}, false}, {{0, 7, 53, 30}, true},  {{0, 7, 54, 30}, true},
+        {{0, 7, 55, 29}, true},  {{0, 7, 55, 30}, false}, {{0, 7, 5, 30}, false},
+    };
+    for (const auto& [reading, isNear] : cases)
+        EXPECT_EQ(NearClosureTime(reading), isNear) << TimeText(reading);
+}
+
 TEST(TargetUtc, MovesOnlyTheTimeOfDayOfTheReading) {
     // A reading at 23:59:59.9 local, in an offset of +01:00: 22:59:59.9 UTC on day D.
     const std::int64_t day = 20'000 * 86'400 * kSecond;

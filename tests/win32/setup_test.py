@@ -52,16 +52,17 @@ def reg_value(key, name):
 
 
 def running():
-    """Process ids of the Larkmoor programs that run in this prefix."""
+    """Process ids of the Larkmoor programs that run in this prefix (not their port hosts)."""
     pids = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{pid}/environ", "rb") as e, open(f"/proc/{pid}/cmdline", "rb") as c:
                 ours = f"WINEPREFIX={prefix}".encode() in e.read().split(b"\0")
-                program = c.read().split(b"\0")[0].decode(errors="replace")
+                arguments = c.read().split(b"\0")
+                program = arguments[0].decode(errors="replace")
         except OSError:
             continue
-        if ours and program.lower().endswith("\\larkmoor.exe"):
+        if ours and program.lower().endswith("\\larkmoor.exe") and b"--port-host" not in arguments:
             pids.append(int(pid))
     return pids
 

@@ -52,6 +52,26 @@ TEST(Win32Clock, AReadingIsTheLocalTimeOfWindowsAndTheSetIsInUtc) {
                         set.note);
 }
 
+// Both clocks read between two readings of the other, so that a busy machine cannot widen the gap.
+TEST(Win32Clock, TheMonotonicClockKeepsPaceWithTheTickCountAndOnXpKeepsToOneProcessor) {
+    for (int i = 0; i < 3; ++i) {
+        const DWORD before0 = GetTickCount();
+        const std::int64_t start = MonotonicNs();
+        const DWORD after0 = GetTickCount();
+        Sleep(300);
+        const DWORD before1 = GetTickCount();
+        const std::int64_t end = MonotonicNs();
+        const DWORD after1 = GetTickCount();
+        const std::int64_t ms = (end - start) / 1'000'000;
+        EXPECT_TRUE(ms >= std::int64_t{before1 - after0} - 16 && ms <= after1 - before0 + 16) << ms;
+    }
+    const std::tuple<unsigned, DWORD_PTR, std::optional<DWORD_PTR>> cases[] = {
+        {5, 0b1100, 0b0100}, {5, 0b11, 0b01}, {5, 0b10, {}}, {6, 0b11, {}}, {10, 0b1100, {}},
+    };
+    for (const auto& [major, mask, one] : cases)
+        EXPECT_EQ(ClockAffinity(major, mask), one) << major << " " << mask;
+}
+
 TEST(Win32Clock, SetSystemTimeGetsTheUtcFieldsOfTheTimeAskedForAndNothingWithoutALocalTime) {
     TIME_ZONE_INFORMATION berlin{}, kolkata{};
     berlin.Bias = -60;
@@ -339,9 +359,16 @@ TEST(HostedPort, ReadsThroughItsHostAtTheRegisterChosenAndANewOneCountsFromItsOw
     EXPECT_EQ(reading.note,
               "Reading 0x379 (none listed) through " + hosted.folder.path + "\\ntport.dll.");
     EXPECT_TRUE(reading.closedAtNs);
+    Sleep(50); // a reading at 0x379 waits in the page
     hosted.chosen = StatusRegister{0xE001, "LPT1 at 0xE000"};
-    EXPECT_FALSE(hosted.port->Inp(kStatusPort).status); // read at the old register
-    EXPECT_EQ(hosted.Until("0xE001", true).status, 0x01);
+    for (int i = 0; i < 500; ++i, Sleep(10)) { // never a reading taken at the old register
+        const PortReading next = hosted.port->Inp(kStatusPort);
+        ASSERT_NE(next.status, 0x71);
+        if (next.status) {
+            EXPECT_EQ(next.status, 0x01);
+            break;
+        }
+    }
     hosted.chosen = StatusRegister{std::nullopt, "Windows lists LPT1 but could not"};
     EXPECT_EQ(hosted.Until("Windows lists").status, std::nullopt);
     hosted.chosen.reset();
@@ -450,6 +477,16 @@ TEST(PortFinder, ListedAgainUntilAPortMayBeReadThenEveryPeriodAndAFailureKeepsTh
               (std::vector<std::string>{"", "Windows could not list", "Windows lists LPT1 but",
                                         "LPT1 at 0xE000", "LPT1 at 0xE000", "LPT1 at 0xE000",
                                         "Windows lists no paral"}));
+    // Looked for again soon while no port may be read, then listed again only after a long while.
+    auto once = std::make_unique<Scripted>();
+    Scripted& slow = *once;
+    slow.lists = {Ports{}, Ports{{{"LPT1", 0xE000}}}, kNone};
+    const ChosenRegister found = FindPortInBackground(std::move(once), 10, 60000);
+    slow.chosen = &found;
+    for (int i = 0; i < 500 && slow.seen.size() < 2; ++i)
+        Sleep(10);
+    Sleep(200);
+    EXPECT_EQ(slow.seen.size(), 2u);
     const ChosenRegister system = FindPortInBackground(MakeSystemParallelPorts()); // Wine's
     for (int i = 0; i < 1000 && !system(); ++i)
         Sleep(10);
@@ -471,12 +508,26 @@ TEST(PortFinder, ListedAgainUntilAPortMayBeReadThenEveryPeriodAndAFailureKeepsTh
 }
 
 TEST(PortFinder, WmiIsWaitedForWithinLimitsOnlyACompleteListCountsAndXpGetsNoNewFlags) {
-    for (HRESULT end : {WBEM_S_FALSE, WBEM_S_TIMEDOUT, WBEM_E_FAILED}) {
+    const IoRange first{0xD000, 0xD003}, last{0xD010, 0xD017};
+    using Rows = std::vector<std::pair<HRESULT, std::optional<IoRange>>>;
+    const std::pair<Rows, std::optional<std::vector<IoRange>>> cases[] = {
+        {{{WBEM_S_FALSE, {}}}, std::vector<IoRange>{}},
+        {{{WBEM_S_NO_ERROR, first}, {WBEM_S_FALSE, last}}, std::vector{first, last}},
+        {{{WBEM_S_NO_ERROR, first}, {WBEM_S_TIMEDOUT, {}}}, {}},
+        {{{static_cast<HRESULT>(WBEM_E_FAILED), {}}}, {}},
+    };
+    for (const auto& [rows, ranges] : cases) {
+        std::size_t at = 0;
         long waited = -1;
-        const auto ranges = WmiRanges([&](long waitMs, IWbemClassObject**, ULONG* count) {
-            return waited = waitMs, *count = 0, end;
+        const auto got = WmiRanges([&](long waitMs, std::optional<IoRange>& range) {
+            waited = waitMs;
+            range = rows[at].second;
+            return rows[at++].first;
         });
-        EXPECT_EQ(ranges.has_value(), end == WBEM_S_FALSE) << end;
+        EXPECT_EQ(got.has_value(), ranges.has_value()) << at;
+        EXPECT_EQ(got.value_or(std::vector<IoRange>{}).size(),
+                  ranges.value_or(std::vector<IoRange>{}).size())
+            << at;
         EXPECT_TRUE(waited >= 0 && waited <= 10'000) << waited;
     }
     EXPECT_EQ(std::pair(WmiConnectFlags(5), WmiConnectFlags(10)),
@@ -595,35 +646,60 @@ TEST(OnePerPc, AStartInAnotherSessionIsToldAndTakesOverASecondInThisOneAsksToBeS
     SetEvent(done.Handle());
 }
 
-// The program itself, beside a port library that never ends its start-up (holding the loader
-// lock), started twice: the second restores the first's window and ends; the first's clock ticks
-// on, and "Exit" ends it all the same.
-TEST(LarkmoorExe, ASecondStartShowsTheFirstWhichTicksBesideAHungLibraryAndEndsAtExit) {
-    Folder folder("Larkmoor Stuck");
-    const std::string program = folder.path + "\\larkmoor.exe";
-    ASSERT_TRUE(std::filesystem::copy_file(LARKMOOR_EXE, program));
-    folder.Place("stuck.dll", "ntport.dll");
-    const auto start = [&] {
-        return reinterpret_cast<HANDLE>(_spawnl(_P_NOWAIT, program.c_str(), "larkmoor", nullptr));
-    };
-    HANDLE first = start(), second = nullptr;
-    HWND window = nullptr;
-    for (int i = 0; i < 1000 && !(window = FindWindowA("LarkmoorForm", "Larkmoor")); ++i)
-        Sleep(10);
-    ASSERT_TRUE(window);
-    ShowWindow(window, SW_MINIMIZE);
-    EXPECT_EQ(WaitForSingleObject(second = start(), 10000), WAIT_OBJECT_0);
-    for (int i = 0; i < 300 && IsIconic(window); ++i) // the first restores it when it can
-        Sleep(10);
-    EXPECT_FALSE(IsIconic(window));
-    char before[16] = "", after[16] = "";
-    GetDlgItemTextA(window, 101, before, sizeof before); // lblTime, the second control
-    Sleep(1500);
-    EXPECT_STRNE((GetDlgItemTextA(window, 101, after, sizeof after), after), before);
-    PostMessageA(window, WM_COMMAND, 1000, 0); // "Exit", the menu's first command
-    EXPECT_EQ(WaitForSingleObject(first, 3000), WAIT_OBJECT_0);
-    for (HANDLE process : {first, second}) // where one did not end, so that the run goes on
-        TerminateProcess(process, 1), WaitForSingleObject(process, 3000), CloseHandle(process);
+// Presses and lets go of each key in turn, as the keyboard does, into the foreground window.
+void Type(std::initializer_list<WORD> keys) {
+    for (WORD key : keys) {
+        INPUT input[2] = {};
+        for (INPUT& i : input)
+            i.type = INPUT_KEYBOARD, i.ki.wVk = key;
+        input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(2, input, sizeof(INPUT));
+        Sleep(100);
+    }
+}
+
+// The program itself beside a port library that never ends its start-up (holding the loader
+// lock in its host) or that crashes in its read: the window ticks on and shows "No Port" within
+// 2 s, and "Files" > "Exit", chosen with the keyboard, ends the process. Started twice,
+// the second restores the first's window and ends.
+TEST(LarkmoorExe, ItTicksBesideAHungOrCrashingLibraryAndExitEndsItASecondStartShowsTheFirst) {
+    for (const char* library : {"stuck.dll", "crash.dll"}) {
+        SCOPED_TRACE(library);
+        Folder folder("Larkmoor Exe");
+        const std::string program = folder.path + "\\larkmoor.exe";
+        ASSERT_TRUE(std::filesystem::copy_file(LARKMOOR_EXE, program));
+        folder.Place(library, "ntport.dll");
+        const auto start = [&] {
+            return reinterpret_cast<HANDLE>(
+                _spawnl(_P_NOWAIT, program.c_str(), "larkmoor", nullptr));
+        };
+        HANDLE first = start(), second = nullptr;
+        HWND window = nullptr;
+        for (int i = 0; i < 1000 && !(window = FindWindowA("LarkmoorForm", "Larkmoor")); ++i)
+            Sleep(10);
+        ASSERT_TRUE(window);
+        if (library == std::string("stuck.dll")) {
+            ShowWindow(window, SW_MINIMIZE);
+            EXPECT_EQ(WaitForSingleObject(second = start(), 10000), WAIT_OBJECT_0);
+            for (int i = 0; i < 300 && IsIconic(window); ++i) // restored when it can
+                Sleep(10);
+            EXPECT_FALSE(IsIconic(window));
+        }
+        char before[16] = "", after[16] = "", port[16] = "";
+        GetDlgItemTextA(window, 101, before, sizeof before); // lblTime, the second control
+        for (int i = 0; i < 200 && std::string_view(port) != "No Port"; ++i, Sleep(10))
+            GetDlgItemTextA(window, 100, port, sizeof port);
+        EXPECT_STREQ(port, "No Port");
+        Sleep(1500);
+        EXPECT_STRNE((GetDlgItemTextA(window, 101, after, sizeof after), after), before);
+        SetForegroundWindow(window);
+        Type({VK_MENU, VK_DOWN, VK_RETURN}); // Alt to the menu bar, down into Files, on Exit
+        EXPECT_EQ(WaitForSingleObject(first, 3000), WAIT_OBJECT_0);
+        for (HANDLE process : {first, second}) // where one did not end, so that the run goes on
+            if (process)
+                TerminateProcess(process, 1), WaitForSingleObject(process, 3000),
+                    CloseHandle(process);
+    }
 }
 
 } // namespace
