@@ -1,12 +1,14 @@
-// The bench of the Win32 build: the contact read through the real port's reading thread, and the
-// real clock, whose call to SetSystemTime is recorded instead of made.
+// The bench of the Win32 build: the contact read through the real port host, which loads the
+// bench's port library (host/ntport.dll beside host/larkmoor.exe), and the real clock, whose call
+// to SetSystemTime is recorded instead of made.
 #include "delay.h"
 #include "platform/win32/clock_win32.h"
-#include "platform/win32/port_win32.h"
+#include "platform/win32/port_host_win32.h"
 #include "platform/win32/window_win32.h"
 
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -14,17 +16,6 @@ DWORD WINAPI RunBody(void* body) {
     std::unique_ptr<std::function<void()>>(static_cast<std::function<void()>*>(body))->operator()();
     return 0;
 }
-
-class ContactPort : public larkmoor::Port {
-  public:
-    explicit ContactPort(Contact& contact) : contact_(contact) {}
-    larkmoor::PortReading Inp(std::uint16_t) override {
-        return {static_cast<std::uint8_t>(contact_.status.load()), ""};
-    }
-
-  private:
-    Contact& contact_;
-};
 
 } // namespace
 
@@ -41,10 +32,19 @@ int main(int argc, char** argv) {
     using namespace larkmoor;
     const int closures = argc > 1 ? std::atoi(argv[1]) : 200;
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 60;
-    Contact contact;
-    auto port = MakeBackgroundPort(
-        std::make_unique<ContactPort>(contact), [] { return std::uint32_t{GetTickCount()}; },
-        [&] { return contact.nearClosure.load(); });
+    // The contact lives in the page the bench's port library reads.
+    HANDLE page = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                     sizeof(Contact), "LarkmoorBenchContact");
+    void* view = page ? MapViewOfFile(page, FILE_MAP_WRITE, 0, 0, sizeof(Contact)) : nullptr;
+    if (!view)
+        return 2;
+    Contact& contact = *new (view) Contact;
+    const std::string self = OwnProgram();
+    auto port = MakeHostedPort(
+        self.substr(0, self.find_last_of('\\')) + "\\host\\larkmoor.exe",
+        [] { return std::optional(StatusRegister{kStatusPort, "the bench's contact"}); },
+        [] { return std::uint32_t{GetTickCount()}; }, [&] { return contact.nearClosure.load(); },
+        nullptr);
     // Sets run on the window's thread; they are read once it has ended.
     std::vector<RecordedSet> sets;
     TimeCalls calls = SystemTimeCalls();

@@ -281,7 +281,8 @@ TEST(PortLibrary, ARefusedOneIsLoadedAgainOnlyOnceAMinuteAndTheDriverPoliciesAre
 struct HostLoop {
     PortPage page{};
     Event asked{false}, parent{true}, ended{true};
-    explicit HostLoop(Port& port) {
+    HostLoop(Port& port, bool fast) {
+        page.fast = fast;
         StartThread([this, &port] {
             ServePortPage(page, {nullptr, asked.Handle(), parent.Handle()}, port);
             SetEvent(ended.Handle());
@@ -301,8 +302,7 @@ struct Counting : Port {
 
 TEST(PortHost, ReadsOnlyWhenAskedUntilFastThenEveryMillisecondMarkedWithTheClosuresFirstInstant) {
     Counting counting;
-    HostLoop host(counting);
-    host.page.fast = 1; // not before the first request, which a library may take long to answer
+    HostLoop host(counting, true); // not before the first request: a library may take long
     Sleep(100);
     EXPECT_EQ(counting.reads, 0);
     SetEvent(host.asked.Handle());
