@@ -253,26 +253,23 @@ TEST(PortLibrary, ARefusedOneIsLoadedAgainOnlyOnceAMinuteAndTheDriverPoliciesAre
     const char* integrity = "SYSTEM\\CurrentControlSet\\Control\\DeviceGuard\\Scenarios\\Hypervisor"
                             "EnforcedCodeIntegrity";
     const char* blocklist = "SYSTEM\\CurrentControlSet\\Control\\CI\\Config";
-    const struct {
-        const char* enabled; // the two DWORDs, as stored
-        const char* enforced;
-        const char* note;
-    } cases[] = {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        // DWORDs as stored
         {nullptr, nullptr, ""},
         {"\0\0\0\0", "\0\0\0\0", ""},
         {"\1\0\0\0", nullptr, "Memory integrity is on: Windows refuses"},
         {nullptr, "\1\0\0\0", "The vulnerable driver blocklist is enforced: Windows"},
         {"\1\0\0\0", "\1\0\0\0", "Memory integrity is on and the vulnerable driver"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [enabled, enforced, start] : cases) {
         fakes::FakeRegistry registry;
-        if (c.enabled)
-            registry.Put(integrity, "Enabled", kRegDword, std::string(c.enabled, 4));
-        if (c.enforced)
-            registry.Put(blocklist, "VulnerableDriverBlocklistEnable", kRegDword,
-                         std::string(c.enforced, 4));
+        for (const auto& [key, name, value] :
+             {std::tuple{integrity, "Enabled", enabled},
+              {blocklist, "VulnerableDriverBlocklistEnable", enforced}})
+            if (value)
+                registry.Put(key, name, kRegDword, std::string(value, 4));
         const std::string note = DriverPolicyNote(registry);
-        EXPECT_TRUE(note.starts_with(c.note) && note.empty() == !*c.note) << note;
+        EXPECT_TRUE(note.starts_with(start) && note.empty() == !*start) << note;
     }
 }
 
@@ -427,20 +424,11 @@ BOOL WINAPI Record(HANDLE process, int kind, void* data, DWORD size) {
     return process == GetCurrentProcess() && kind == 4 && size == sizeof state;
 }
 
-TEST(PortHost, AsksToKeepItsTimerResolutionWhereWindowsCanAndItsCommandLineNamesItsHandles) {
+TEST(PortHost, AsksToKeepItsTimerResolutionWhereWindowsCan) {
     EXPECT_FALSE(KeepTimerResolution(nullptr)); // XP: nothing to call
     EXPECT_TRUE(KeepTimerResolution(Record));
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(state, (std::array<ULONG, 3>{1, 0x4, 0})); // version 1, ignore-timer-resolution off
-
-    const HostHandles handles{reinterpret_cast<HANDLE>(0x7C), reinterpret_cast<HANDLE>(8),
-                              reinterpret_cast<HANDLE>(0x1F4)};
-    const std::string line = HostCommandLine("C:\\a b\\larkmoor.exe", handles);
-    const auto parsed = ParseHostCommandLine(line.c_str());
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(std::tuple(parsed->page, parsed->asked, parsed->parent),
-              std::tuple(handles.page, handles.asked, handles.parent));
-    EXPECT_FALSE(ParseHostCommandLine("\"C:\\larkmoor.exe\""));
 }
 
 // Lists as told, in turn, noting what was chosen before each list and whether the thread has COM.
