@@ -104,13 +104,15 @@ class HostedPort : public Port {
         if (!host_.h && !StartWhenDue(now))
             return {std::nullopt, why_};
         SetEvent(asked_.h);
-        if (const std::optional<Published> taken = Take(*page_);
-            taken && taken->sequence != seen_) {
+        const std::optional<Published> taken = Take(*page_);
+        const bool fresh = taken && taken->sequence != seen_;
+        if (fresh) {
             seen_ = taken->sequence;
             publishedAt_ = now;
             latest_ = taken;
         }
-        if (WaitForSingleObject(host_.h, 0) == WAIT_OBJECT_0)
+        // A host that has just published is alive; only one that has not is looked at.
+        if (!fresh && WaitForSingleObject(host_.h, 0) == WAIT_OBJECT_0)
             return Stop(now, Ended());
         if (now - publishedAt_ >= kHostPatienceMs)
             return Stop(now, "The port library has not answered for " +
