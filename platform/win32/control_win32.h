@@ -79,7 +79,7 @@ class Win32Control : public ui::Control {
         hwnd_ = CreateWindowExA(
             0, IsButton() ? "BUTTON" : "STATIC", std::string(decl_.text).c_str(), Style(), 0, 0, 0,
             0, parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), instance, nullptr);
-        brush_ = MakeBrush(decl_.backColour);
+        brush_.Reset(MakeBrush(decl_.backColour));
     }
 
     // Puts the control at its place for `dpi`, in `font`; a picture takes the icon of that size.
@@ -100,7 +100,7 @@ class Win32Control : public ui::Control {
     HBRUSH Colours(HDC dc) const {
         SetTextColor(dc, Resolve(decl_.foreColour, COLOR_BTNTEXT));
         SetBkColor(dc, Resolve(decl_.backColour, COLOR_BTNFACE));
-        return brush_ ? brush_ : GetSysColorBrush(COLOR_BTNFACE);
+        return brush_ ? brush_.Get() : GetSysColorBrush(COLOR_BTNFACE);
     }
 
     // Forgets the native control, gone with its window, and frees what it was drawn with.
@@ -108,12 +108,8 @@ class Win32Control : public ui::Control {
         hwnd_ = nullptr;
         tip_ = nullptr; // owned by the window, and gone with it
         toolTip_.clear();
-        if (brush_)
-            DeleteObject(brush_);
-        if (icon_)
-            DestroyIcon(icon_);
-        brush_ = nullptr;
-        icon_ = nullptr;
+        brush_.Reset();
+        icon_.Reset();
     }
 
   private:
@@ -153,9 +149,7 @@ class Win32Control : public ui::Control {
 
     void SetIcon(HICON icon) {
         SendMessageA(hwnd_, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
-        if (icon_)
-            DestroyIcon(icon_);
-        icon_ = icon;
+        icon_.Reset(icon);
     }
 
     ui::ControlDecl decl_;
@@ -163,8 +157,8 @@ class Win32Control : public ui::Control {
     HWND tip_ = nullptr;
     std::string toolTip_; // the tip's text, which tool infos point to
     int dpi_ = USER_DEFAULT_SCREEN_DPI;
-    HBRUSH brush_ = nullptr;
-    HICON icon_ = nullptr;
+    Brush brush_;
+    Icon icon_;
 };
 
 } // namespace larkmoor

@@ -1,6 +1,7 @@
 // The window's side of the port host: starts it, asks it for readings, takes what it published,
 // and ends and restarts it when it stops answering or crashes. Nothing here waits.
 #include "platform/win32/clock_win32.h" // SystemMessage
+#include "platform/win32/handles_win32.h"
 #include "platform/win32/port_host_win32.h"
 
 namespace larkmoor {
@@ -10,21 +11,6 @@ namespace {
 // A host that ended or was ended is started again when the library files change (looked at every
 // kLookAgainMs), or after this long.
 constexpr std::uint32_t kRestartMs = 60000;
-
-// A handle closed with its owner.
-struct Handle {
-    HANDLE h = nullptr;
-    Handle() = default;
-    explicit Handle(HANDLE handle) : h(handle) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() { Reset(); }
-    void Reset(HANDLE handle = nullptr) {
-        if (h)
-            CloseHandle(h);
-        h = handle;
-    }
-};
 
 // A copy of what the host last published.
 struct Published {
@@ -81,10 +67,10 @@ class HostedPort : public Port {
                         SYNCHRONIZE, TRUE, 0);
         self_.Reset(self);
         job_.Reset(KillOnCloseJob());
-        if (mapping_.h)
+        if (mapping_.Get())
             page_ = static_cast<PortPage*>(
-                MapViewOfFile(mapping_.h, FILE_MAP_WRITE, 0, 0, sizeof(PortPage)));
-        if (!page_ || !asked_.h || !self_.h)
+                MapViewOfFile(mapping_.Get(), FILE_MAP_WRITE, 0, 0, sizeof(PortPage)));
+        if (!page_ || !asked_.Get() || !self_.Get())
             why_ = "Windows could not prepare the port host: " + SystemMessage(GetLastError()) +
                    "\nRestart Larkmoor.";
     }
@@ -101,9 +87,9 @@ class HostedPort : public Port {
         page_->address = chosen && chosen->address ? *chosen->address : 0;
         page_->fast = nearClosure_();
         const std::uint32_t now = ticks_();
-        if (!host_.h && !StartWhenDue(now))
+        if (!host_.Get() && !StartWhenDue(now))
             return {std::nullopt, why_};
-        SetEvent(asked_.h);
+        SetEvent(asked_.Get());
         const std::optional<Published> taken = Take(*page_);
         const bool fresh = taken && taken->sequence != seen_;
         if (fresh) {
@@ -112,7 +98,7 @@ class HostedPort : public Port {
             latest_ = taken;
         }
         // A host that has just published is alive; only one that has not is looked at.
-        if (!fresh && WaitForSingleObject(host_.h, 0) == WAIT_OBJECT_0)
+        if (!fresh && WaitForSingleObject(host_.Get(), 0) == WAIT_OBJECT_0)
             return Stop(now, Ended());
         if (now - publishedAt_ >= kHostPatienceMs)
             return Stop(now, "The port library has not answered for " +
@@ -143,7 +129,7 @@ class HostedPort : public Port {
     // Why the host ended by itself.
     std::string Ended() const {
         DWORD code = 0;
-        GetExitCodeProcess(host_.h, &code);
+        GetExitCodeProcess(host_.Get(), &code);
         const std::string crashed(page_->crashed, strnlen(page_->crashed, sizeof page_->crashed));
         if (!crashed.empty())
             return "The port library crashed: " + crashed + ".";
@@ -175,7 +161,7 @@ class HostedPort : public Port {
         page_->crashed[0] = '\0';
         latest_.reset();
         publishedAt_ = now;
-        const HostHandles handles{mapping_.h, asked_.h, self_.h};
+        const HostHandles handles{mapping_.Get(), asked_.Get(), self_.Get()};
         std::string command = HostCommandLine(program_, handles);
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
@@ -188,8 +174,8 @@ class HostedPort : public Port {
         }
         // Where Windows cannot put it in the job (a job of our own on XP to 7), the host still
         // ends with this process, which it watches.
-        if (job_.h)
-            AssignProcessToJobObject(job_.h, started.hProcess);
+        if (job_.Get())
+            AssignProcessToJobObject(job_.Get(), started.hProcess);
         ResumeThread(started.hThread);
         CloseHandle(started.hThread);
         host_.Reset(started.hProcess);
@@ -197,10 +183,10 @@ class HostedPort : public Port {
     }
 
     void EndHost() {
-        if (!host_.h)
+        if (!host_.Get())
             return;
-        TerminateProcess(host_.h, 1);
-        WaitForSingleObject(host_.h, 1000);
+        TerminateProcess(host_.Get(), 1);
+        WaitForSingleObject(host_.Get(), 1000);
         host_.Reset();
     }
 

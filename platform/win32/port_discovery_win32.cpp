@@ -48,26 +48,6 @@ std::vector<IoRange> IoRanges(DEVINST device) {
     return ranges;
 }
 
-// One reference to a COM object, released at the end of its scope.
-template <class Interface> struct ComRef {
-    Interface* p = nullptr;
-    ~ComRef() {
-        if (p)
-            p->Release();
-    }
-    Interface* operator->() const { return p; }
-};
-
-// A BSTR of an ASCII text, freed at the end of its scope.
-struct Bstr {
-    explicit Bstr(const std::string& text) : b(SysAllocStringLen(nullptr, text.size())) {
-        if (b)
-            std::copy(text.begin(), text.end(), b);
-    }
-    ~Bstr() { SysFreeString(b); }
-    BSTR b;
-};
-
 bool Impersonate(IUnknown* proxy) {
     return SUCCEEDED(CoSetProxyBlanket(proxy, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                        RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
@@ -183,16 +163,16 @@ std::string InstanceId(HDEVINFO devices, SP_DEVINFO_DATA& device) {
 
 // "LPTn" where the device is a parallel port; empty otherwise.
 std::string PortName(HDEVINFO devices, SP_DEVINFO_DATA& device) {
-    HKEY key =
+    const HKEY opened =
         SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
-    if (key == INVALID_HANDLE_VALUE)
+    if (opened == INVALID_HANDLE_VALUE)
         return {};
+    const RegistryHandle key(opened);
     char name[16] = {};
     DWORD size = sizeof name - 1, type = 0;
-    const bool named = RegQueryValueExA(key, "PortName", nullptr, &type,
+    const bool named = RegQueryValueExA(key.Get(), "PortName", nullptr, &type,
                                         reinterpret_cast<BYTE*>(name), &size) == ERROR_SUCCESS &&
                        type == REG_SZ;
-    RegCloseKey(key);
     return named && std::string(name).rfind("LPT", 0) == 0 ? name : "";
 }
 
@@ -200,10 +180,11 @@ std::string PortName(HDEVINFO devices, SP_DEVINFO_DATA& device) {
 class SetupApiParallelPorts : public ParallelPorts {
   public:
     std::optional<std::vector<ParallelPort>> List() override {
-        HDEVINFO devices =
-            SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
-        if (devices == INVALID_HANDLE_VALUE)
+        const DeviceList list(
+            SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT));
+        if (!list)
             return std::nullopt;
+        const HDEVINFO devices = list.Get();
         std::vector<ParallelPort> ports;
         SP_DEVINFO_DATA device{};
         device.cbSize = sizeof device;
@@ -217,7 +198,6 @@ class SetupApiParallelPorts : public ParallelPorts {
                     WmiIoRanges(InstanceId(devices, device)).value_or(std::vector<IoRange>{}));
             ports.push_back({name, base});
         }
-        SetupDiDestroyDeviceInfoList(devices);
         return ports;
     }
 };

@@ -1,4 +1,5 @@
 #include "platform/programs.h"
+#include "platform/win32/handles_win32.h"
 
 #include <windows.h>
 
@@ -27,8 +28,7 @@ class Win32Programs : public Programs {
         if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                             nullptr, &startup, &process))
             return false;
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        const Handle thread(process.hThread), started(process.hProcess); // not waited for
         return true;
     }
 };

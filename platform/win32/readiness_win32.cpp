@@ -28,19 +28,21 @@ std::string TimeSource(Registry& registry) {
 
 std::optional<bool> TokenHoldsTimePrivilege() {
     LUID time{};
-    HANDLE token = nullptr;
+    HANDLE opened = nullptr;
     if (!LookupPrivilegeValueA(nullptr, SE_SYSTEMTIME_NAME, &time) ||
-        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened))
         return std::nullopt;
+    Handle token(opened);
     DWORD size = 0;
-    GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+    GetTokenInformation(token.Get(), TokenPrivileges, nullptr, 0, &size);
     std::vector<DWORD> data(size / sizeof(DWORD) + 1); // aligned as TOKEN_PRIVILEGES is
-    const BOOL read = GetTokenInformation(token, TokenPrivileges, data.data(),
-                                          static_cast<DWORD>(data.size() * sizeof(DWORD)), &size);
-    const DWORD error = GetLastError();
-    CloseHandle(token);
-    if (!read)
-        return SetLastError(error), std::nullopt;
+    if (!GetTokenInformation(token.Get(), TokenPrivileges, data.data(),
+                             static_cast<DWORD>(data.size() * sizeof(DWORD)), &size)) {
+        const DWORD error = GetLastError(); // the caller's reason, kept over the close
+        token.Reset();
+        SetLastError(error);
+        return std::nullopt;
+    }
     const auto* held = reinterpret_cast<const TOKEN_PRIVILEGES*>(data.data());
     for (DWORD i = 0; i < held->PrivilegeCount; ++i)
         if (held->Privileges[i].Luid.LowPart == time.LowPart &&
@@ -50,17 +52,13 @@ std::optional<bool> TokenHoldsTimePrivilege() {
 }
 
 bool ServiceRunning(const char* name) {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager)
         return false;
-    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
+    const ServiceHandle service(OpenServiceA(manager.Get(), name, SERVICE_QUERY_STATUS));
     SERVICE_STATUS status{};
-    const bool running =
-        service && QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
-    if (service)
-        CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return running;
+    return service && QueryServiceStatus(service.Get(), &status) &&
+           status.dwCurrentState == SERVICE_RUNNING;
 }
 
 } // namespace

@@ -131,7 +131,7 @@ void Win32Window::Open(HINSTANCE instance) {
             DestroyMenu(menu);
         return;
     }
-    background_ = MakeBrush(form_.backColour);
+    background_.Reset(MakeBrush(form_.backColour));
     for (std::size_t i = 0; i < controls_.size(); ++i)
         controls_[i]->Create(hwnd_, kFirstControlId + i, instance);
     Layout(WindowDpi(hwnd_));
@@ -145,12 +145,10 @@ void Win32Window::Open(HINSTANCE instance) {
 
 void Win32Window::Layout(int dpi) {
     dpi_ = dpi;
-    HFONT previous = font_;
-    font_ = MessageFont(dpi);
+    Font font(MessageFont(dpi)); // the controls' old font is freed once they have the new one
     for (auto& control : controls_)
-        control->Place(dpi, font_, system_->Instance());
-    if (previous)
-        DeleteObject(previous);
+        control->Place(dpi, font.Get(), system_->Instance());
+    font_ = std::move(font);
     SizeClientArea();
 }
 
@@ -284,12 +282,8 @@ void Win32Window::OnDestroyed() {
     focus_ = nullptr;
     for (auto& control : controls_)
         control->Release();
-    if (font_)
-        DeleteObject(font_);
-    if (background_)
-        DeleteObject(background_);
-    font_ = nullptr;
-    background_ = nullptr;
+    font_.Reset();
+    background_.Reset();
     if (!quiet_ && system_ && !system_->Ended())
         events_.Unload();
 }
@@ -315,7 +309,7 @@ std::string_view Win32Window::ButtonWithRole(ui::Role role) const {
 }
 
 HBRUSH Win32Window::Background() const {
-    return background_ ? background_ : GetSysColorBrush(COLOR_BTNFACE);
+    return background_ ? background_.Get() : GetSysColorBrush(COLOR_BTNFACE);
 }
 
 } // namespace larkmoor

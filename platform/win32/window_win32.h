@@ -5,6 +5,7 @@
 // All text goes through the 8-bit (A) functions.
 
 #include "platform/ui.h"
+#include "platform/win32/handles_win32.h"
 
 #include <windows.h>
 
@@ -77,8 +78,8 @@ class Win32Window : public ui::Window {
     std::vector<std::string_view> menuCommands_;          // by command id
     HWND hwnd_ = nullptr;
     HWND focus_ = nullptr; // the control to give the focus back to on activation
-    HFONT font_ = nullptr;
-    HBRUSH background_ = nullptr;
+    Font font_;
+    Brush background_;
     int dpi_ = USER_DEFAULT_SCREEN_DPI;
     bool quiet_ = false;
 };

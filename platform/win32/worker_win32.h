@@ -4,6 +4,8 @@
 // thread model of MinGW-w64, which keeps the program loadable on XP, has no std::thread or
 // std::mutex.
 
+#include "platform/win32/handles_win32.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -31,23 +33,6 @@ class Lock {
 
   private:
     CRITICAL_SECTION section_;
-};
-
-// An event handle, closed with its owner.
-class Event {
-  public:
-    explicit Event(bool manualReset)
-        : handle_(CreateEventA(nullptr, manualReset, FALSE, nullptr)) {}
-    ~Event() {
-        if (handle_)
-            CloseHandle(handle_);
-    }
-    Event(const Event&) = delete;
-    Event& operator=(const Event&) = delete;
-    HANDLE Handle() const { return handle_; }
-
-  private:
-    HANDLE handle_;
 };
 
 // Runs `work` on a thread of its own, which nobody waits for: whatever it uses must be kept alive
