@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cfgmgr32.h>
 #include <oleauto.h>
 #include <setupapi.h>
 
@@ -42,7 +43,7 @@ template <typename Traits> class Owned {
 // The kinds of handle, each with what holds nothing and how it is freed.
 template <typename T, auto Release> struct NullIsNone {
     using Type = T;
-    static T None() { return nullptr; }
+    static T None() { return T{}; }
     static void Free(T handle) { Release(handle); }
 };
 struct GdiObject {
@@ -66,6 +67,8 @@ using Icon = Owned<NullIsNone<HICON, DestroyIcon>>;
 using ServiceHandle = Owned<NullIsNone<SC_HANDLE, CloseServiceHandle>>;
 using RegistryHandle = Owned<NullIsNone<HKEY, RegCloseKey>>;
 using DeviceList = Owned<DeviceListTraits>;
+using LogConf = Owned<NullIsNone<LOG_CONF, CM_Free_Log_Conf_Handle>>;
+using ResDes = Owned<NullIsNone<RES_DES, CM_Free_Res_Des_Handle>>;
 
 // An event: manual-reset or auto-reset, not signalled at first.
 class Event {

@@ -23,16 +23,16 @@ constexpr long kWmiRowWaitMs = 5000;
 // refused them.
 std::vector<IoRange> IoRanges(DEVINST device) {
     std::vector<IoRange> ranges;
-    LOG_CONF config = 0;
-    if (CM_Get_First_Log_Conf(&config, device, ALLOC_LOG_CONF) != CR_SUCCESS &&
-        CM_Get_First_Log_Conf(&config, device, BOOT_LOG_CONF) != CR_SUCCESS)
+    LOG_CONF first = 0;
+    if (CM_Get_First_Log_Conf(&first, device, ALLOC_LOG_CONF) != CR_SUCCESS &&
+        CM_Get_First_Log_Conf(&first, device, BOOT_LOG_CONF) != CR_SUCCESS)
         return ranges;
-    RES_DES previous = 0, range = 0;
-    while (CM_Get_Next_Res_Des(&range, previous ? previous : config, ResType_IO, nullptr, 0) ==
-           CR_SUCCESS) {
-        if (previous)
-            CM_Free_Res_Des_Handle(previous);
-        previous = range;
+    const LogConf config(first);
+    ResDes previous;
+    RES_DES range = 0;
+    while (CM_Get_Next_Res_Des(&range, previous ? previous.Get() : config.Get(), ResType_IO,
+                               nullptr, 0) == CR_SUCCESS) {
+        previous.Reset(range);
         ULONG size = 0;
         if (CM_Get_Res_Des_Data_Size(&size, range, 0) != CR_SUCCESS || size < sizeof(IO_DES))
             continue;
@@ -42,9 +42,6 @@ std::vector<IoRange> IoRanges(DEVINST device) {
             ranges.push_back({io->IOD_Alloc_Base, io->IOD_Alloc_End});
         }
     }
-    if (previous)
-        CM_Free_Res_Des_Handle(previous);
-    CM_Free_Log_Conf_Handle(config);
     return ranges;
 }
 
