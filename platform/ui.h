@@ -116,6 +116,13 @@ class Window {
     virtual bool IsOpen() const = 0;
 };
 
+// What a backend says when a form asks for a control it did not declare: a fault of the program,
+// which it reports and ends with, as it does a window it cannot open.
+inline std::string UndeclaredControl(std::string_view form, std::string_view control) {
+    return "The window " + std::string(form) + " has no control named " + std::string(control) +
+           ": this copy of Larkmoor is faulty.";
+}
+
 class WindowSystem {
   public:
     virtual ~WindowSystem() = default;
@@ -123,7 +130,9 @@ class WindowSystem {
     virtual std::unique_ptr<Window> Create(const FormDecl& form, FormEvents& events) = 0;
     // A modal box with an OK button; returns when the user closes it. Timers keep running.
     virtual void ShowMessage(Window* owner, std::string_view text, std::string_view caption) = 0;
-    // Runs the event loop until the last window has closed or End is called.
+    // Runs the event loop until the last window has closed or End is called. Where a window could
+    // not be opened or a form asked for an undeclared control, it says why in a message box and
+    // returns nonzero, so that the program's exit code tells it too.
     virtual int Run() = 0;
     // Ends the program at once: every window goes and no further event reaches a form.
     virtual void End() = 0;

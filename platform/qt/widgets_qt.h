@@ -96,6 +96,7 @@ class QtWindow : public ui::Window {
     void DropWidgets();
 
     QtWindowSystem* system_;
+    std::string name_; // the form's
     ui::FormEvents* events_;
     QPointer<FormWidget> form_;
     std::map<std::string, std::unique_ptr<QtControl>, std::less<>> controls_;

@@ -11,7 +11,7 @@
 namespace larkmoor {
 
 QtWindow::QtWindow(QtWindowSystem& system, const ui::FormDecl& form, ui::FormEvents& events)
-    : system_(&system), events_(&events), form_(new FormWidget(form.frame)) {
+    : system_(&system), name_(form.name), events_(&events), form_(new FormWidget(form.frame)) {
     form_->owner = this;
     form_->setObjectName(ToQString(form.name));
     form_->setWindowTitle(ToQString(form.caption));
@@ -130,7 +130,8 @@ ui::Control& QtWindow::Find(std::string_view name) {
     const auto it = controls_.find(name);
     if (it != controls_.end())
         return *it->second;
-    qWarning("larkmoor: no control named '%.*s'", static_cast<int>(name.size()), name.data());
+    if (system_)
+        system_->Fail(ui::UndeclaredControl(name_, name));
     return unknown_;
 }
 

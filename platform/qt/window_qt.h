@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QPointer>
 
+#include <string>
 #include <vector>
 
 class QMessageBox;
@@ -46,6 +47,8 @@ class QtWindowSystem : public ui::WindowSystem {
     friend class QtWindow;
     void Forget(QtWindow* window);
     void QuitIfNoWindows();
+    // Ends the program with `why`, which Run says; the first reason is the one said.
+    void Fail(std::string why);
 
     QApplication app_;
     QIcon icon_;
@@ -53,6 +56,7 @@ class QtWindowSystem : public ui::WindowSystem {
     std::vector<QPointer<QMessageBox>> boxes_;
     bool running_ = false;
     bool ended_ = false;
+    std::string failed_; // why the program could not go on
 };
 
 } // namespace larkmoor

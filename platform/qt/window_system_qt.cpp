@@ -1,5 +1,7 @@
 #include "platform/qt/widgets_qt.h"
 
+#include "version.h"
+
 #include <QMessageBox>
 
 #include <algorithm>
@@ -44,12 +46,24 @@ void QtWindowSystem::ShowMessage(ui::Window* owner, std::string_view text,
 }
 
 int QtWindowSystem::Run() {
-    if (ended_ || open_.empty())
-        return 0;
-    running_ = true;
-    const int code = QApplication::exec();
-    running_ = false;
-    return code;
+    int code = 0;
+    if (!ended_ && !open_.empty()) {
+        running_ = true;
+        code = QApplication::exec();
+        running_ = false;
+    }
+    if (failed_.empty())
+        return code;
+    QMessageBox box(QMessageBox::Critical, kTitle, ToQString(failed_), QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    return 1;
+}
+
+void QtWindowSystem::Fail(std::string why) {
+    if (failed_.empty())
+        failed_ = std::move(why);
+    End();
 }
 
 void QtWindowSystem::End() {

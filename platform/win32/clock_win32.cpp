@@ -53,17 +53,6 @@ std::optional<ClockReading> LocalReading(const FILETIME& utc, const TimeCalls& c
         static_cast<std::int32_t>(((ns % 1'000'000'000) + 1'000'000'000) % 1'000'000'000)};
 }
 
-std::string SystemMessage(DWORD code) {
-    char text[512] = "";
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, text, sizeof text, nullptr);
-    std::string message(text, length);
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
-                                message.back() == ' ' || message.back() == '.'))
-        message.pop_back();
-    return (message.empty() ? "Error" : message) + " (error " + std::to_string(code) + ").";
-}
-
 std::string SetRefusal(DWORD code) {
     if (code == ERROR_PRIVILEGE_NOT_HELD)
         return "This account may not change the system time: " + SystemMessage(code) +

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/win32/system_message_win32.h"
 
 #include <windows.h>
 
@@ -38,8 +39,6 @@ std::unique_ptr<Clock> MakeWin32Clock(TimeCalls calls);
 // The reading of the UTC instant `utc` in local time; nothing where `toLocal` fails.
 std::optional<ClockReading> LocalReading(const FILETIME& utc, const TimeCalls& calls);
 
-// The system's own message for `code`, with the code: "Access is denied (error 5)."
-std::string SystemMessage(DWORD code);
 // What the user reads when setting the clock failed with `code`.
 std::string SetRefusal(DWORD code);
 

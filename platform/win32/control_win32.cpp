@@ -1,4 +1,4 @@
-#include "platform/win32/control_win32.h"
+#include "platform/win32/widgets_win32.h"
 
 namespace larkmoor {
 

@@ -1,4 +1,6 @@
-#include "platform/win32/control_win32.h"
+#include "platform/win32/widgets_win32.h"
+
+#include "version.h"
 
 #include <algorithm>
 
@@ -54,15 +56,27 @@ void Win32WindowSystem::ShowMessage(ui::Window* owner, std::string_view text,
 
 int Win32WindowSystem::Run() {
     MSG message{};
+    int code = 0;
     while (!ended_ && AnyOpen()) {
         const BOOL got = GetMessageA(&message, nullptr, 0, 0);
-        if (got == 0)
-            return static_cast<int>(message.wParam);
+        if (got == 0) {
+            code = static_cast<int>(message.wParam);
+            break;
+        }
         if (got < 0)
             break;
         Dispatch(message);
     }
-    return 0;
+    if (failed_.empty())
+        return code;
+    MessageBoxA(nullptr, failed_.c_str(), kTitle, MB_OK | MB_ICONERROR);
+    return 1;
+}
+
+void Win32WindowSystem::Fail(std::string why) {
+    if (failed_.empty())
+        failed_ = std::move(why);
+    End();
 }
 
 void Win32WindowSystem::End() {
@@ -94,6 +108,18 @@ void Win32WindowSystem::Dispatch(MSG& message) {
         return;
     TranslateMessage(&message);
     DispatchMessageA(&message);
+}
+
+HWND Win32WindowSystem::Handle(ui::Window& window) {
+    return dynamic_cast<Win32Window&>(window).Handle();
+}
+
+HWND Win32WindowSystem::ControlHandle(ui::Window& window, std::string_view control) {
+    return dynamic_cast<Win32Window&>(window).ControlHandle(control);
+}
+
+UINT Win32WindowSystem::CommandId(ui::Window& window, std::string_view command) {
+    return dynamic_cast<Win32Window&>(window).CommandId(command);
 }
 
 void Win32WindowSystem::Forget(Win32Window* window) {

@@ -2,7 +2,8 @@
 // and its messages are dispatched to the form's events until it is destroyed. Slightly over 300
 // lines: the window procedure and the handlers it calls share the window's state and read best
 // together.
-#include "platform/win32/control_win32.h"
+#include "platform/win32/system_message_win32.h"
+#include "platform/win32/widgets_win32.h"
 
 #include <algorithm>
 #include <climits>
@@ -82,6 +83,8 @@ ui::Control& Win32Window::Find(std::string_view name) {
         if (control->Decl().name == name)
             return *control;
     }
+    if (system_)
+        system_->Fail(ui::UndeclaredControl(form_.name, name));
     return *missing_;
 }
 
@@ -127,8 +130,11 @@ void Win32Window::Open(HINSTANCE instance) {
                          std::string(form_.caption).c_str(), FrameStyle(form_.frame), CW_USEDEFAULT,
                          CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, menu, instance,
                          this)) {
+        const DWORD error = GetLastError();
         if (menu)
             DestroyMenu(menu);
+        system_->Fail("Larkmoor could not open its window " + std::string(form_.name) + ": " +
+                      SystemMessage(error));
         return;
     }
     background_.Reset(MakeBrush(form_.backColour));
@@ -147,7 +153,7 @@ void Win32Window::Layout(int dpi) {
     dpi_ = dpi;
     Font font(MessageFont(dpi)); // the controls' old font is freed once they have the new one
     for (auto& control : controls_)
-        control->Place(dpi, font.Get(), system_->Instance());
+        control->Place(dpi, font.Get(), system_->instance_);
     font_ = std::move(font);
     SizeClientArea();
 }
@@ -284,12 +290,12 @@ void Win32Window::OnDestroyed() {
         control->Release();
     font_.Reset();
     background_.Reset();
-    if (!quiet_ && system_ && !system_->Ended())
+    if (!quiet_ && system_ && !system_->ended_)
         events_.Unload();
 }
 
 bool Win32Window::Live() const {
-    return hwnd_ && system_ && !system_->Ended();
+    return hwnd_ && system_ && !system_->ended_;
 }
 
 Win32Control* Win32Window::ControlOf(HWND hwnd) {

@@ -1,11 +1,11 @@
 #pragma once
 
-// The Win32 window system: turns each ui::FormDecl into a native top-level window with its
-// controls, menu and timers, and routes clicks, ticks and closing back to the form.
-// All text goes through the 8-bit (A) functions.
+// The window system on Windows: native Win32 windows. Each ui::FormDecl becomes a top-level window
+// of the class kWin32FormClass with its controls, menu and timers; clicks, ticks and closing go
+// back to the form. All text goes through the 8-bit (A) functions. The windows themselves are
+// private to the backend (widgets_win32.h).
 
 #include "platform/ui.h"
-#include "platform/win32/handles_win32.h"
 
 #include <windows.h>
 
@@ -28,61 +28,7 @@ namespace larkmoor {
 // The window class of every form.
 inline constexpr const char* kWin32FormClass = "LarkmoorForm";
 
-class Win32Control;
-class Win32WindowSystem;
-
-class Win32Window : public ui::Window {
-  public:
-    Win32Window(Win32WindowSystem& system, const ui::FormDecl& form, ui::FormEvents& events);
-    ~Win32Window() override;
-
-    ui::Control& Find(std::string_view name) override;
-    void SetCaption(std::string_view caption) override;
-    std::string Caption() const override;
-    void Show() override;
-    void Close() override;
-    bool IsOpen() const override { return hwnd_ != nullptr; }
-
-    // The native window, and that of a declared control; null once closed.
-    HWND Handle() const { return hwnd_; }
-    HWND ControlHandle(std::string_view name);
-    // The WM_COMMAND id of a declared menu command; 0 for none.
-    UINT CommandId(std::string_view name) const;
-    // The DPI the window is laid out for.
-    int Dpi() const { return dpi_; }
-
-  private:
-    friend class Win32WindowSystem;
-
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    void Open(HINSTANCE instance);
-    void Layout(int dpi);
-    void SizeClientArea();
-    void OnCommand(unsigned id);
-    void OnTimer(WPARAM id);
-    bool OnActivate(bool active);
-    void OnDestroyed();
-    // Destroys the native window without telling the form.
-    void DestroyQuietly();
-    bool Live() const;
-    Win32Control* ControlOf(HWND hwnd);
-    std::string_view ButtonWithRole(ui::Role role) const;
-    HBRUSH Background() const;
-
-    Win32WindowSystem* system_;
-    ui::FormDecl form_;
-    ui::FormEvents& events_;
-    std::vector<std::unique_ptr<Win32Control>> controls_; // in tab order
-    std::unique_ptr<Win32Control> missing_;               // what Find gives for an unknown name
-    std::vector<std::string_view> menuCommands_;          // by command id
-    HWND hwnd_ = nullptr;
-    HWND focus_ = nullptr; // the control to give the focus back to on activation
-    Font font_;
-    Brush background_;
-    int dpi_ = USER_DEFAULT_SCREEN_DPI;
-    bool quiet_ = false;
-};
+class Win32Window;
 
 class Win32WindowSystem : public ui::WindowSystem {
   public:
@@ -97,11 +43,17 @@ class Win32WindowSystem : public ui::WindowSystem {
     int Run() override;
     void End() override;
 
-    bool Ended() const { return ended_; }
-    HINSTANCE Instance() const { return instance_; }
+    // The native window of a window made here, and of one of its declared controls; null once
+    // closed. The WM_COMMAND id of one of its menu commands; 0 for none.
+    static HWND Handle(ui::Window& window);
+    static HWND ControlHandle(ui::Window& window, std::string_view control);
+    static UINT CommandId(ui::Window& window, std::string_view command);
 
   private:
     friend class Win32Window;
+
+    // Ends the program with `why`, which Run says; the first reason is the one said.
+    void Fail(std::string why);
 
     bool AnyOpen() const;
     Win32Window* WindowOf(HWND hwnd) const;
@@ -112,6 +64,7 @@ class Win32WindowSystem : public ui::WindowSystem {
     std::vector<Win32Window*> windows_; // every window object alive, open or closed
     int modalLoops_ = 0;
     bool ended_ = false;
+    std::string failed_; // why the program could not go on
 };
 
 } // namespace larkmoor

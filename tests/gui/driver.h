@@ -8,6 +8,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,9 +44,9 @@ class Driver {
     // Chooses the menu command or clicks the button `name`; "" closes the window's frame.
     virtual void Act(ui::Window& window, std::string_view name) = 0;
 
-    // Runs the event loop. True when it ended by itself; false when `until` held (looked at
-    // every 10 ms, also inside modal loops) or `limitMs` passed first.
-    virtual bool Run(int limitMs, std::function<bool()> until = {}) = 0;
+    // Runs the event loop. Its exit code when it ended by itself; nothing when `until` held
+    // (looked at every 10 ms, also inside modal loops) or `limitMs` passed first.
+    virtual std::optional<int> Run(int limitMs, std::function<bool()> until = {}) = 0;
 };
 
 std::unique_ptr<Driver> MakeDriver();

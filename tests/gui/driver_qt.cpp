@@ -97,7 +97,7 @@ class QtDriver : public Driver {
         });
     }
 
-    bool Run(int limitMs, std::function<bool()> until) override {
+    std::optional<int> Run(int limitMs, std::function<bool()> until) override {
         bool stopped = false;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
         QTimer check;
@@ -107,9 +107,9 @@ class QtDriver : public Driver {
                 QCoreApplication::exit(0);
         });
         check.start(10);
-        windows_.Run();
+        const int code = windows_.Run();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return !stopped;
+        return stopped ? std::nullopt : std::optional(code);
     }
 
   private:

@@ -7,8 +7,9 @@
 namespace larkmoor::gui {
 namespace {
 
-Win32Window& W(ui::Window& window) {
-    return dynamic_cast<Win32Window&>(window);
+HWND Hwnd(ui::Window& window, std::string_view control = {}) {
+    return control.empty() ? Win32WindowSystem::Handle(window)
+                           : Win32WindowSystem::ControlHandle(window, control);
 }
 
 BOOL CALLBACK Collect(HWND hwnd, LPARAM out) {
@@ -62,23 +63,23 @@ class Win32Driver : public Driver {
     Rect Place(ui::Window& window, std::string_view control) override {
         RECT r{};
         if (control.empty()) {
-            GetClientRect(W(window).Handle(), &r);
+            GetClientRect(Hwnd(window), &r);
         } else {
-            GetWindowRect(W(window).ControlHandle(control), &r);
-            MapWindowPoints(nullptr, W(window).Handle(), reinterpret_cast<POINT*>(&r), 2);
+            GetWindowRect(Hwnd(window, control), &r);
+            MapWindowPoints(nullptr, Hwnd(window), reinterpret_cast<POINT*>(&r), 2);
         }
         return {r.left, r.top, r.right - r.left, r.bottom - r.top};
     }
     std::pair<ui::Colour, ui::Colour> Colours(ui::Window& window, std::string_view label) override {
-        return Painted(W(window).ControlHandle(label));
+        return Painted(Hwnd(window, label));
     }
     std::vector<std::string> Menu(ui::Window& window) override {
         std::vector<std::string> entries;
-        MenuEntries(GetMenu(W(window).Handle()), "", entries);
+        MenuEntries(GetMenu(Hwnd(window)), "", entries);
         return entries;
     }
     bool HasFocus(ui::Window& window, std::string_view control) override {
-        return GetFocus() && GetFocus() == W(window).ControlHandle(control);
+        return GetFocus() && GetFocus() == Hwnd(window, control);
     }
     int ShownWindows() override { return static_cast<int>(ShownThreadWindows().size()); }
     std::string MessageText(bool dismiss) override {
@@ -98,8 +99,8 @@ class Win32Driver : public Driver {
     // As Windows does when the window is dragged to such a screen.
     bool MoveToDpi(ui::Window& window, int dpi) override {
         RECT suggested{};
-        GetWindowRect(W(window).Handle(), &suggested);
-        SendMessageA(W(window).Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+        GetWindowRect(Hwnd(window), &suggested);
+        SendMessageA(Hwnd(window), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
                      reinterpret_cast<LPARAM>(&suggested));
         return true;
     }
@@ -109,27 +110,26 @@ class Win32Driver : public Driver {
         PostMessageA(GetFocus(), WM_KEYDOWN, vk, 0);
     }
     void Act(ui::Window& window, std::string_view name) override {
-        Win32Window& w = W(window);
         if (name.empty())
-            PostMessageA(w.Handle(), WM_CLOSE, 0, 0);
-        else if (const UINT id = w.CommandId(name))
-            PostMessageA(w.Handle(), WM_COMMAND, id, 0);
+            PostMessageA(Hwnd(window), WM_CLOSE, 0, 0);
+        else if (const UINT id = Win32WindowSystem::CommandId(window, name))
+            PostMessageA(Hwnd(window), WM_COMMAND, id, 0);
         else
-            PostMessageA(w.ControlHandle(name), BM_CLICK, 0, 0);
+            PostMessageA(Hwnd(window, name), BM_CLICK, 0, 0);
     }
 
-    bool Run(int limitMs, std::function<bool()> until) override {
+    std::optional<int> Run(int limitMs, std::function<bool()> until) override {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
         stopWhen = [&] {
             return (until && until()) || std::chrono::steady_clock::now() >= deadline;
         };
         stopped = false;
         const UINT_PTR timer = SetTimer(nullptr, 0, 10, Check);
-        windows_.Run();
+        const int code = windows_.Run();
         KillTimer(nullptr, timer);
         MSG quit; // one posted just as the loop ended by itself
         PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-        return !stopped;
+        return stopped ? std::nullopt : std::optional(code);
     }
 
   private:

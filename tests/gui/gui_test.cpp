@@ -185,5 +185,21 @@ TEST_F(GuiTest, SystemInfoStartsThePathElseTheFolderElseTellsTheUserAndExitEndsA
     EXPECT_EQ(driver->ShownWindows(), 0);
 }
 
+// A form that asks for a control it did not declare: the program says so and ends nonzero.
+TEST(GuiFault, AnUndeclaredControlIsSaidAndTheProgramEndsNonzero) {
+    const auto driver = MakeDriver();
+    ui::FormEvents events;
+    const auto window = driver->Windows().Create(kMnuMenu, events);
+    window->Find("lblNowhere");
+    std::string told;
+    const std::optional<int> code = driver->Run(5000, [&] {
+        if (told.empty())
+            told = driver->MessageText(true); // and its OK pressed
+        return false;                         // the loop ends by itself once the box is gone
+    });
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(told, "Larkmoor: " + ui::UndeclaredControl("mnuMenu", "lblNowhere"));
+}
+
 } // namespace
 } // namespace larkmoor::gui

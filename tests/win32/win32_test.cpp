@@ -9,6 +9,7 @@
 #include "platform/win32/one_instance_win32.h"
 #include "platform/win32/port_host_win32.h"
 #include "platform/win32/readiness_win32.h"
+#include "platform/win32/window_win32.h"
 #include "platform/win32/worker_win32.h"
 
 #include <gtest/gtest.h>
@@ -639,6 +640,37 @@ TEST(OnePerPc, AStartInAnotherSessionIsToldAndTakesOverASecondInThisOneAsksToBeS
     // Now held in this session: a later start asks it to show its window, and says nothing.
     EXPECT_FALSE(HoldThePc(title, [](const std::string& text) { ADD_FAILURE() << text; }));
     SetEvent(done.Handle());
+}
+
+// What a message box of this thread said ("caption: text"), read and closed by a thread timer,
+// which fires inside its modal loop too.
+std::string said;
+BOOL CALLBACK ReadAndClose(HWND box, LPARAM) {
+    char name[16] = "", caption[64] = "", text[512] = "";
+    GetClassNameA(box, name, sizeof name);
+    if (std::string_view(name) != "#32770")
+        return TRUE;
+    GetWindowTextA(box, caption, sizeof caption);
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    said = std::string(caption) + ": " + text;
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    return FALSE;
+}
+void CALLBACK CloseBoxes(HWND, UINT, UINT_PTR, DWORD) {
+    EnumThreadWindows(GetCurrentThreadId(), ReadAndClose, 0);
+}
+
+TEST(Win32Windows, AWindowThatCannotBeOpenedIsSaidAndTheProgramEndsNonzero) {
+    Win32WindowSystem windows(GetModuleHandleA(nullptr));
+    UnregisterClassA(kWin32FormClass, GetModuleHandleA(nullptr)); // CreateWindowEx now fails
+    ui::FormEvents events;
+    const auto window =
+        windows.Create({"frmTest", "Test", 1500, 1500, ui::kSystemColour, {}}, events);
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, CloseBoxes);
+    EXPECT_EQ(windows.Run(), 1);
+    KillTimer(nullptr, timer);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring,
+                        "Larkmoor: Larkmoor could not open its window frmTest: ", said);
 }
 
 // Presses and lets go of each key in turn, as the keyboard does, into the foreground window.

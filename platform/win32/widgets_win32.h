@@ -1,9 +1,10 @@
 #pragma once
 
-// A declared control as a native child window (a static label or picture, or a button), its
-// tooltip, and the drawing helpers the windows share.
+// The native windows behind a form: its top-level window and its declared controls (a static
+// label or picture, or a button, with its tooltip), and the drawing helpers they share.
 
 #include "platform/ui.h"
+#include "platform/win32/handles_win32.h"
 #include "platform/win32/window_win32.h"
 
 #include <commctrl.h>
@@ -159,6 +160,58 @@ class Win32Control : public ui::Control {
     int dpi_ = USER_DEFAULT_SCREEN_DPI;
     Brush brush_;
     Icon icon_;
+};
+
+// A form's top-level window.
+class Win32Window : public ui::Window {
+  public:
+    Win32Window(Win32WindowSystem& system, const ui::FormDecl& form, ui::FormEvents& events);
+    ~Win32Window() override;
+
+    ui::Control& Find(std::string_view name) override;
+    void SetCaption(std::string_view caption) override;
+    std::string Caption() const override;
+    void Show() override;
+    void Close() override;
+    bool IsOpen() const override { return hwnd_ != nullptr; }
+
+    // The native window, and that of a declared control; null once closed.
+    HWND Handle() const { return hwnd_; }
+    HWND ControlHandle(std::string_view name);
+    // The WM_COMMAND id of a declared menu command; 0 for none.
+    UINT CommandId(std::string_view name) const;
+
+  private:
+    friend class Win32WindowSystem;
+
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void Open(HINSTANCE instance);
+    void Layout(int dpi);
+    void SizeClientArea();
+    void OnCommand(unsigned id);
+    void OnTimer(WPARAM id);
+    bool OnActivate(bool active);
+    void OnDestroyed();
+    // Destroys the native window without telling the form.
+    void DestroyQuietly();
+    bool Live() const;
+    Win32Control* ControlOf(HWND hwnd);
+    std::string_view ButtonWithRole(ui::Role role) const;
+    HBRUSH Background() const;
+
+    Win32WindowSystem* system_;
+    ui::FormDecl form_;
+    ui::FormEvents& events_;
+    std::vector<std::unique_ptr<Win32Control>> controls_; // in tab order
+    std::unique_ptr<Win32Control> missing_; // what Find gives for an undeclared name, after Fail
+    std::vector<std::string_view> menuCommands_; // by command id
+    HWND hwnd_ = nullptr;
+    HWND focus_ = nullptr; // the control to give the focus back to on activation
+    Font font_;
+    Brush background_;
+    int dpi_ = USER_DEFAULT_SCREEN_DPI;
+    bool quiet_ = false;
 };
 
 } // namespace larkmoor
