@@ -18,12 +18,14 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <linux/capability.h>
 #include <optional>
 #include <poll.h>
 #include <regex>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -188,45 +190,99 @@ TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNe
     EXPECT_EQ(open(), before);
 }
 
-TEST(OneLarkmoorPerPc, ShownOnItsSeatElsewhereSaidAndTakenOverNeverTwoNorSilently) {
+TEST(OneLarkmoorPerPc, ShownOnItsSeatElsewhereSaidAndTakenOverNeverTwoNoneNorSilently) {
     using Is = Instance::Is;
     TempDir dir;
     const std::string folder = fs::path(dir.Put("lock", "")).parent_path();
     const Seat here{getuid(), ":0", ""};
-    EXPECT_EQ(FindInstance(dir.Put("plain", ""), here).is, Is::kRefused);
+    // As the package makes it: root's, in a sticky folder of the group (here nogroup).
+    (void)!chown(folder.c_str(), 0, 65534), (void)!chown((folder + "/lock").c_str(), 0, 65534);
+    fs::permissions(folder, fs::perms(03770));
+    // Refused at once, never waiting: a file for a folder, a folder others may change, a FIFO
+    // for the lock.
+    dir.Put("open/x", ""), fs::permissions(dir.path / "open", fs::perms(0777));
+    dir.Put("fifo/x", ""), mkfifo((dir.path / "fifo/lock").c_str(), 0660);
+    for (const char* other : {"open/x", "open", "fifo"})
+        EXPECT_EQ(FindInstance(dir.path / other, here).is, Is::kRefused) << other;
     Instance holder = FindInstance(folder, here);
     ASSERT_EQ(holder.is, Is::kFirst);
-    // A holder that answers nobody, its queue full: still a holder.
+    EXPECT_TRUE(fcntl(holder.lock, F_GETFD) & FD_CLOEXEC); // or a program it starts holds the PC
+    // Callers that write nothing: never waited for, dropped once their time is up.
+    const std::string socketPath = folder + "/" + std::to_string(here.uid) + ".socket";
     sockaddr_un address{AF_UNIX, {}};
-    (folder + "/socket").copy(address.sun_path, sizeof address.sun_path - 1);
-    std::vector<int> queued{socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0)};
-    while (connect(queued.back(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
-        queued.push_back(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
-    const Instance full = FindInstance(folder, here);
-    EXPECT_TRUE(full.is == Is::kElsewhere && Has(full.message, "does not answer")) << full.message;
-    for (int fd : queued)
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    Requests requests(holder.listening, here);
+    std::vector<int> silent(Requests::kMaxCallers + 1);
+    const auto start = std::chrono::steady_clock::now();
+    for (int& fd : silent) {
+        connect(fd = socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&address),
+                sizeof address);
+        EXPECT_EQ(requests.Answer(start), std::nullopt);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_EQ(recv(silent[0], nullptr, 0, MSG_DONTWAIT), 0); // the oldest, beyond what it keeps
+    EXPECT_EQ(requests.Answer(start + Requests::kRequestWait), std::nullopt);
+    EXPECT_FALSE(requests.Waiting());
+    for (int fd : silent)
         close(fd);
-    EXPECT_EQ(AnswerRequests(holder.listening, here), std::nullopt); // they asked nothing
     // Answering: a start on its seat has the window shown, with its token; a start on another
-    // display, or of another user than the holder's, is told where it runs and by whom.
+    // display, of another user than the holder's, or of another member of the group (whom the
+    // socket must let in), is told where it runs and by whom.
     const std::string by = "for the user root (process " + std::to_string(getpid()) + ")";
-    Instance other;
+    const auto startAs = [&](Requests& answering, uid_t uid, const char* display) {
+        int said[2];
+        (void)!pipe(said);
+        if (fork() == 0) {
+            const gid_t group = 65534;
+            (void)!setgroups(1, &group), (void)!setgid(group), (void)!setuid(uid);
+            const Instance found = FindInstance(folder, {uid, display, "token"});
+            const std::string text = std::to_string(static_cast<int>(found.is)) + found.message;
+            _exit(write(said[1], text.data(), text.size()) > 0 ? 0 : 1);
+        }
+        close(said[1]);
+        std::optional<std::string> token;
+        for (pollfd done{said[0], POLLIN, 0}; poll(&done, 1, 1) == 0;)
+            if (auto asked = answering.Answer(std::chrono::steady_clock::now()))
+                token = asked;
+        std::string text(4096, 0);
+        text.resize(std::max<ssize_t>(read(said[0], text.data(), text.size()), 1));
+        close(said[0]), wait(nullptr);
+        return std::tuple(static_cast<Is>(text[0] - '0'), text.substr(1), token);
+    };
     for (const auto& [uid, display, is] : {std::tuple{here.uid, ":0", Is::kShown},
                                            {here.uid, ":1", Is::kElsewhere},
-                                           {here.uid + 1, ":0", Is::kElsewhere}}) {
-        std::jthread start([&] { other = FindInstance(folder, {here.uid, display, "token"}); });
-        pollfd ready{holder.listening, POLLIN, 0};
-        poll(&ready, 1, 5000);
-        const auto token = AnswerRequests(holder.listening, {uid, ":0", ""});
-        start.join();
+                                           {here.uid + 1, ":0", Is::kElsewhere},
+                                           {65534u, ":0", Is::kElsewhere}}) {
+        SCOPED_TRACE(std::to_string(uid) + display);
+        Requests ofAnother(holder.listening, {uid, ":0", ""}); // a holder of another user
+        const auto [found, message, token] = uid == here.uid + 1
+                                                 ? startAs(ofAnother, here.uid, display)
+                                                 : startAs(requests, uid, display);
         EXPECT_EQ(token, is == Is::kShown ? std::optional("token") : std::nullopt);
-        EXPECT_EQ(other.is, is) << display;
-        EXPECT_TRUE(is == Is::kShown || Has(other.message, (by + ", on the display :0.").c_str()))
-            << other.message;
+        EXPECT_EQ(found, is);
+        EXPECT_TRUE(is == Is::kShown || Has(message, (by + ", on the display :0.").c_str()))
+            << message;
     }
+    // A socket another process put in the holder's place is not heard, whatever it answers.
+    close(holder.listening), fs::remove(socketPath);
+    const pid_t impostor = fork();
+    if (impostor == 0) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        (void)!bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), listen(fd, 8);
+        for (int caller; (caller = accept(fd, nullptr, nullptr)) >= 0; close(caller))
+            (void)!write(caller, "shown\n", 6);
+        _exit(0);
+    }
+    while (!fs::exists(socketPath))
+        usleep(1000);
+    Instance other = FindInstance(folder, here);
+    kill(impostor, SIGKILL), waitpid(impostor, nullptr, 0);
+    EXPECT_TRUE(other.is == Is::kElsewhere &&
+                Has(other.message, (by + ", but it does not answer").c_str()))
+        << other.message;
     // The last one waits, and takes over once the holder has ended.
     EXPECT_FALSE(TakeOver(other, folder));
-    close(holder.lock), close(holder.listening);
+    close(holder.lock);
     EXPECT_TRUE(TakeOver(other, folder) && other.is == Is::kFirst && other.listening >= 0);
 }
 
