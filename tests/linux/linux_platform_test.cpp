@@ -190,6 +190,25 @@ TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNe
     EXPECT_EQ(open(), before);
 }
 
+TEST(FirstParallelPort, AClaimIsInterruptedEveryLimitLeavingNoTimerAndFastReadsFollowTheHour) {
+    const auto timers = [] {
+        std::ifstream in("/proc/self/timers");
+        return std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+    };
+    const auto before = timers();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(
+            std::pair(WithinLimit(std::chrono::milliseconds(20), [] { return pause(); }), errno),
+            std::pair(-1, EINTR));
+    EXPECT_EQ(timers(), before);
+    // 13:54:30 UTC by the wall clock; any other clock reads as near the start of 1970.
+    setenv("TZ", "UTC0", 1), tzset();
+    const auto read = [](clockid_t id) {
+        return timespec{id == CLOCK_REALTIME ? 1773150870 : 0, 0};
+    };
+    EXPECT_TRUE(NearClosureNow(read));
+}
+
 TEST(OneLarkmoorPerPc, ShownOnItsSeatElsewhereSaidAndTakenOverNeverTwoNoneNorSilently) {
     using Is = Instance::Is;
     TempDir dir;
@@ -349,6 +368,8 @@ TEST(ClockHelper, NamesEachSetInTheLogBeforeMakingItAndItsOutcomeAfterUnderAnyLi
         {"", "env LARKMOOR_STUB_SET=refuse",
          named + line + "set [0-9]+\n" + line +
              "uid 0: clock not set: Operation not permitted \\(errno 1\\)\n"},
+        {"", "env LARKMOOR_STUB_SET=gone",
+         named + nothing + "the window program could not be told \\(Broken pipe\\)\n"},
         {"", "env LD_PRELOAD=", nothing + "cap_sys_time is not in effect[^\n]*\n"},
         {"ulimit -d 240;", "", nothing + "the time zone /etc/localtime could not be loaded\n"},
     };
@@ -407,6 +428,8 @@ TEST(ClockHelper, ItsOutcomeIsShownWithoutWaitingAndItsHardwareClockFollowsAdjti
              {"exit 0 # SIGCHLD ignored", false, "could not be waited for"},
              {"exit 5", false, "could not set the clock: Input/output error (errno 5)"},
              {"kill -9 $$", false, "signal 9 (Killed) before it set the clock: nothing was set"},
+             {"echo 14:54:30 1; kill -9 $$", false,
+              "signal 9 (Killed) after it began to set the clock: the clock may have been set"},
              {"echo 14:54:30 1; exec /bin/sleep 60", false,
               "within 2 s and was stopped after it began to set the clock: the clock may have "
               "been set to 14:54:30"},
@@ -485,6 +508,8 @@ TEST(ClockHelper, ItsOutcomeIsShownWithoutWaitingAndItsHardwareClockFollowsAdjti
         SetClock(move, calls);
         EXPECT_EQ(sets, std::vector<std::int64_t>(setTo != 0, setTo)) << now.tv_sec << " " << ageMs;
     }
+    for (int error = 1; error < 134; ++error) // an errno never reads as one of the refusals
+        EXPECT_EQ(ReadHelperStatus(HelperStatus(error, 0)).error, std::min(error, kLastErrno));
     EXPECT_EQ(std::tuple(ParseClosure("5000000000"), ParseClosure(""), ParseClosure("-1")),
               std::tuple(std::optional<std::int64_t>(5 * second), std::nullopt, std::nullopt));
     // Summer time: 01:30 UTC is 02:30 in winter, 03:30 in summer, in the window and in a

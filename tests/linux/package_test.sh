@@ -50,7 +50,7 @@ if [ "${1-}" = --inside ]; then
     expect "$(modes $folder $helper /dev/rtc0)" \
         "750 root larkmoor 2755 root _larkmoor-rtc 640 root _larkmoor-rtc " "installed"
     expect "$(inroot getcap $helper)" "$helper cap_sys_time=ep" "helper's capability"
-    expect "$(modes /run/larkmoor /run/larkmoor/lock)" "2770 root larkmoor 640 root larkmoor " "lock"
+    expect "$(modes /var/lib/larkmoor /var/lib/larkmoor/lock)" "3770 root larkmoor 640 root larkmoor " "lock"
     expect "$(inroot getcap /usr/bin/larkmoor)" "" "window program's capability"
     case $(run_as 65534) in *"Permission denied"*) ;; *) fail "a user outside the group: $(run_as 65534)" ;; esac
     case $(run_as "$(inroot getent group larkmoor | cut -d: -f3)") in
