@@ -522,41 +522,107 @@ TEST(ClockHelper, ItsOutcomeIsShownWithoutWaitingAndItsHardwareClockFollowsAdjti
                  AdjtimeSaysLocal(dir.path / "none"));
 }
 
-TEST(LinuxReadiness, EachCauseHasItsOwnReasonAndARunningTimeServiceIsNamed) {
+TEST(LinuxReadiness, EachCauseHasItsOwnReasonAndATimeServiceIsKnownByItsProgram) {
     TempDir dir;
     const char* ready = "Name:\tx\nNoNewPrivs:\t0\nCapBnd:\t000001ffffffffff\n";
     const char* limited = "NoNewPrivs:\t1\nCapBnd:\t000001fffdffffff\n";
-    // Revision 2 file capabilities, permitting cap_sys_time alone or all but it.
-    std::string time("\1\0\0\2\0\0\0\2\0\0\0\0", 12), rest("\1\0\0\2\377\377\377\375\0\0\0\0", 12);
+    const char *initial = "0 0 4294967295\n", *inner = "0 1000 1\n"; // user namespaces
+    // Revision 2 file capabilities: cap_sys_time=ep, =p, and all but it.
+    std::string time("\1\0\0\2\0\0\0\2\0\0\0\0", 12), permitted("\0\0\0\2\0\0\0\2\0\0\0\0", 12),
+        rest("\1\0\0\2\377\377\377\375\0\0\0\0", 12);
     const struct {
-        const char* status;
+        const char *status, *uidMap;
         int mode; // of the helper; 0 for none
         std::optional<std::string> caps;
-        const char* comm; // of a running program
+        const char *comm, *exe; // of a running program, whose exe is unreadable where null
+        uid_t owner;            // of that program
+        bool systemd;
         std::vector<const char*> reasons;
         const char* service;
     } cases[] = {
-        {ready, 0750, time, "chronyd", {}, "chronyd"},
-        {ready, 0, time, "ntpd", {"is missing: reinstall"}, "ntpd"},
-        {ready, 0640, time, "systemd-timesyn", {"may not be run"}, "systemd-timesyncd"},
-        {ready, 0750, rest, "chronyd-x", {"lacks cap_sys_time: reinstall"}, ""},
-        {limited, 0750, time, "", {"bounding set", "no_new_privs"}, "NTP (timedatectl)"},
+        {ready,
+         initial,
+         0750,
+         time,
+         "chronyd",
+         "/usr/sbin/chronyd",
+         1000,
+         false,
+         {},
+         "chronyd is running"},
+        {ready,
+         initial,
+         0,
+         time,
+         "ntpd",
+         nullptr,
+         0,
+         true,
+         {"is missing: reinstall"},
+         "ntpd is running"},
+        {ready,
+         initial,
+         0640,
+         time,
+         "systemd-timesyn",
+         "/lib/systemd/systemd-timesyncd",
+         0,
+         true,
+         {"may not be run"},
+         "systemd-timesyncd is running"},
+        {ready,
+         initial,
+         0750,
+         rest,
+         "chronyd",
+         "/home/u/chronyd",
+         0,
+         false,
+         {"lacks cap_sys_time in effect"},
+         ""},
+        {ready,
+         initial,
+         0750,
+         permitted,
+         "chronyd",
+         nullptr,
+         1000,
+         true,
+         {"lacks cap_sys_time in effect"},
+         "systemd-timesyncd is enabled (timedatectl's NTP), not running now,"},
+        {limited,
+         inner,
+         0750,
+         time,
+         "",
+         nullptr,
+         0,
+         false,
+         {"bounding set", "no_new_privs", "user namespace"},
+         ""},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.comm);
         fs::remove_all(dir.path);
         dir.Put("proc/self/comm", "chronyd\n"); // not a process number
         dir.Put("proc/42/comm", c.comm + std::string("\n"));
+        if (c.exe)
+            fs::create_symlink(c.exe, dir.path / "proc/42/exe");
+        (void)!chown((dir.path / "proc/42").c_str(), c.owner, 0);
         if (c.mode)
             fs::permissions(dir.Put("helper", ""), fs::perms(c.mode));
-        const ClockReadiness got =
-            CheckLinuxReadiness({dir.Put("status", c.status), dir.path / "proc",
-                                 dir.path / "helper", [&](auto&) { return c.caps; },
-                                 [&] { return std::optional(!*c.comm); }}); // NTP on, none runs
+        int asks = 0; // of systemd's setting, which says it is enabled
+        const ClockReadiness got = CheckLinuxReadiness(
+            {dir.Put("status", c.status), dir.Put("uid_map", c.uidMap), dir.path / "proc",
+             dir.path / "helper", [&](auto&) { return c.caps; },
+             (dir.path / (c.systemd ? "" : "none")).string(),
+             [&] { return ++asks, std::optional(true); }});
         const auto lines = std::ranges::count(got.missing, '\n') + !got.missing.empty();
         EXPECT_EQ(lines, c.reasons.size()) << got.missing;
         for (const char* reason : c.reasons)
             EXPECT_TRUE(Has(got.missing, reason)) << got.missing;
         EXPECT_EQ(got.timeService, c.service);
+        EXPECT_TRUE(c.systemd || asks == 0); // nothing asked where systemd does not run
     }
 }
 
@@ -566,7 +632,8 @@ TEST(LinuxReadiness, TheSessionAndTheHelperAreReadFromTheKernel) {
     ReadinessFiles files = SystemReadinessFiles();
     files.helper = CLOCK_HELPER;
     const std::string missing = CheckLinuxReadiness(files).missing;
-    EXPECT_TRUE(Has(missing, CLOCK_HELPER " lacks cap_sys_time") && Has(missing, "bounding set"));
+    EXPECT_TRUE(Has(missing, CLOCK_HELPER " lacks cap_sys_time") && Has(missing, "bounding set") &&
+                !Has(missing, "namespace"));
 }
 
 TEST(LinuxReadiness, TheChecksRunAtOnceThenEveryPeriodOffTheCallersThreadUntilTheirOwnerGoes) {
