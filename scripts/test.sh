@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds both targets and runs every test: Linux natively (and under the sanitizers: ASan and
-# UBSan, and ThreadSanitizer for the Linux machine's threads), then the
-# Windows build under Wine on a virtual display: 32-bit Wine where the kernel runs 32-bit programs,
-# else (or with LARKMOOR_WINDOWS_X64=1) the same suites built for x86-64 under 64-bit Wine. Ends
-# with CTest's summary of each build.
+# UBSan, and ThreadSanitizer for the Linux machine's threads), then the Windows build under Wine on
+# a virtual display: 32-bit Wine where the kernel runs 32-bit programs, else (or with
+# LARKMOOR_WINDOWS_X64=1) the same suites built for x86-64 under 64-bit Wine. Ends with CTest's
+# summary of each build.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh || exit 1
