@@ -18,7 +18,7 @@ if [ "${1-}" = --inside ]; then
     # No udev, and devices of its own: nothing of this machine's.
     mount -t tmpfs larkmoor-test "$2/root/run"
     mount -t tmpfs larkmoor-test "$2/root/dev"
-    mount -t proc proc "$2/root/proc" # systemd-tmpfiles needs it, as on any running system
+    mount -t proc proc "$2/root/proc" # as on any running system
     mknod "$2/root/dev/null" c 1 3
     chmod 0666 "$2/root/dev/null"
     cp "$3" "$2/root/tmp/larkmoor.deb"
