@@ -89,33 +89,35 @@ std::string SessionMissing(const std::string& statusFile, const std::string& uid
     return why;
 }
 
-// The time service among the running programs, known by the program it runs: anyone may name a
-// process "chronyd". Where the kernel does not show another user's program, the process counts
-// when it runs for a system account (uid below 1000), as the services do and no person can.
-std::string RunningTimeService(const std::string& proc) {
-    static const std::pair<const char*, const char*> kServices[] = {
-        {"systemd-timesyn", "systemd-timesyncd"}, {"chronyd", "chronyd"}, {"ntpd", "ntpd"}};
+// True when the process at `process` (/proc/PID) runs one of the time services' programs: anyone
+// may name a process "chronyd". Where the kernel does not show another user's program, the process
+// counts when it runs for a system account (uid below 1000), as the services do and no person can.
+bool RunsService(const std::filesystem::path& process) {
     static const std::string kPrograms[] = {"/usr/lib/systemd/systemd-timesyncd",
                                             "/lib/systemd/systemd-timesyncd", "/usr/sbin/chronyd",
                                             "/usr/sbin/ntpd"};
-    namespace fs = std::filesystem;
+    std::error_code unread;
+    std::string program = std::filesystem::read_symlink(process / "exe", unread).string();
+    if (program.ends_with(" (deleted)")) // replaced by an upgrade since it started
+        program.resize(program.size() - 10);
+    struct stat owner {};
+    return unread ? stat(process.c_str(), &owner) == 0 && owner.st_uid < 1000
+                  : std::ranges::count(kPrograms, program) > 0;
+}
+
+// The time service among the running programs, by the name the kernel keeps (15 characters).
+std::string RunningTimeService(const std::string& proc) {
+    static const std::pair<const char*, const char*> kServices[] = {
+        {"systemd-timesyn", "systemd-timesyncd"}, {"chronyd", "chronyd"}, {"ntpd", "ntpd"}};
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(proc, error)) {
+    for (const auto& entry : std::filesystem::directory_iterator(proc, error)) {
         const std::string pid = entry.path().filename().string();
         if (pid.find_first_not_of("0123456789") != std::string::npos)
             continue;
         std::string comm;
         std::getline(std::ifstream(entry.path() / "comm"), comm);
-        std::error_code unread;
-        std::string program = fs::read_symlink(entry.path() / "exe", unread).string();
-        if (program.ends_with(" (deleted)")) // replaced by an upgrade since it started
-            program.resize(program.size() - 10);
-        struct stat process {};
-        const bool known = unread
-                               ? stat(entry.path().c_str(), &process) == 0 && process.st_uid < 1000
-                               : std::ranges::count(kPrograms, program) > 0;
         for (const auto& [kernelName, name] : kServices)
-            if (comm == kernelName && known)
+            if (comm == kernelName && RunsService(entry.path()))
                 return name;
     }
     return "";
