@@ -13,10 +13,35 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <csignal>
 #include <cstdlib>
 #include <optional>
+#include <unistd.h>
 
 namespace {
+
+// The lock and the socket of the PC's one Larkmoor, while this process holds them.
+volatile sig_atomic_t heldLock = -1, heldSocket = -1;
+
+// Lets go of the PC. The kernel would do it only once every thread has ended, and the port's
+// thread may be held in the kernel for as long as another program holds ppdev up: a new start
+// would wait for that program.
+void LetGo() {
+    if (heldSocket >= 0)
+        close(heldSocket);
+    if (heldLock >= 0)
+        close(heldLock);
+    heldLock = -1;
+    heldSocket = -1;
+}
+
+// Ended from outside (SIGTERM at shutdown, SIGINT, SIGHUP): the PC is let go first, then the
+// signal ends the process as it would have.
+void EndOnSignal(int signal) {
+    LetGo();
+    std::signal(signal, SIG_DFL);
+    raise(signal);
+}
 
 void BringMainWindowToFront(const std::string& token) {
     // Qt's Wayland backend hands this token to the compositor at the next activation.
@@ -35,7 +60,7 @@ void BringMainWindowToFront(const std::string& token) {
 
 // Says where Larkmoor runs, and waits (with or without the message on the screen) until that one
 // ends and this one holds the PC.
-void TakeOverWhenItEnds(larkmoor::Instance& instance) {
+void TakeOverWhenItEnds(larkmoor::Instance& instance, const std::string& folder) {
     QMessageBox box(QMessageBox::Information, larkmoor::kTitle,
                     QString::fromStdString(instance.message), QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText);
@@ -43,7 +68,7 @@ void TakeOverWhenItEnds(larkmoor::Instance& instance) {
     QEventLoop waiting;
     QTimer look;
     QObject::connect(&look, &QTimer::timeout, [&] {
-        if (larkmoor::TakeOver(instance, larkmoor::kInstanceFolder))
+        if (larkmoor::TakeOver(instance, folder))
             waiting.quit();
     });
     look.start(500);
@@ -56,7 +81,8 @@ int main(int argc, char** argv) {
     // The time label follows the system's zone, as the clock helper does, whatever TZ says.
     unsetenv("TZ");
     const larkmoor::Seat seat = larkmoor::ThisSeat();
-    larkmoor::Instance instance = larkmoor::FindInstance(larkmoor::kInstanceFolder, seat);
+    const std::string folder = larkmoor::InstanceFolder(larkmoor::kInstanceFolder, seat.uid);
+    larkmoor::Instance instance = larkmoor::FindInstance(folder, seat);
     using Is = larkmoor::Instance::Is;
     if (instance.is == Is::kShown)
         return EXIT_SUCCESS;
@@ -66,15 +92,31 @@ int main(int argc, char** argv) {
         return EXIT_FAILURE;
     }
     if (instance.is == Is::kElsewhere)
-        TakeOverWhenItEnds(instance);
-    // Without the folder (a build tree on a PC without the package) nobody can ask.
-    std::optional<QSocketNotifier> requests;
+        TakeOverWhenItEnds(instance, folder);
+    heldLock = instance.lock;
+    heldSocket = instance.listening;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        std::signal(signal, EndOnSignal);
+    // Answered on this thread without waiting: a caller that has not yet written its line is
+    // looked at again on a timer until it has, or its time is up.
+    std::optional<larkmoor::Requests> requests;
+    std::optional<QSocketNotifier> callers;
+    QTimer again;
+    const auto answer = [&] {
+        if (const auto token = requests->Answer(std::chrono::steady_clock::now()))
+            BringMainWindowToFront(*token);
+        requests->Waiting() ? again.start(50) : again.stop();
+    };
     if (instance.listening >= 0) {
-        requests.emplace(instance.listening, QSocketNotifier::Read);
-        QObject::connect(&*requests, &QSocketNotifier::activated, [&] {
-            if (const auto token = larkmoor::AnswerRequests(instance.listening, seat))
-                BringMainWindowToFront(*token);
-        });
+        requests.emplace(instance.listening, seat);
+        callers.emplace(instance.listening, QSocketNotifier::Read);
+        QObject::connect(&*callers, &QSocketNotifier::activated, answer);
+        QObject::connect(&again, &QTimer::timeout, answer);
     }
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] {
+        if (callers)
+            callers->setEnabled(false);
+        LetGo();
+    });
     return larkmoor::RunProgram(windows);
 }

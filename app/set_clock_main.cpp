@@ -78,8 +78,13 @@ int SetTheClock(std::optional<std::int64_t> closure) {
                       static_cast<long long>(move.set.tv_sec));
     syslog(LOG_NOTICE, "%s sets the clock from %s to %s", user.c_str(),
            LocalText(move.before).c_str(), LocalText(move.set).c_str());
-    if (write(STDOUT_FILENO, said, saidLength) != saidLength)
+    if (write(STDOUT_FILENO, said, saidLength) != saidLength) {
+        // The window program has gone (its end of the pipe closed, EPIPE): nothing is set, and
+        // the log's last word on this run says so, after the line that named the set.
+        syslog(LOG_WARNING, "%s: nothing set: the window program could not be told (%s)",
+               user.c_str(), strerrordesc_np(errno));
         return HelperStatus(EPIPE, 0);
+    }
 
     SetClock(move);
     // From here on, nothing allocates: the system's words for an errno are constant texts.

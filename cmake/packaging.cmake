@@ -51,9 +51,6 @@ else()
   # and the helper its private group and cap_sys_time; the window program gets no capability.
   install(TARGETS larkmoor-set-clock RUNTIME DESTINATION libexec/larkmoor)
   install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/60-larkmoor.rules DESTINATION lib/udev/rules.d)
-  # /run/larkmoor, where the running Larkmoor holds its lock, made at each boot.
-  install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/tmpfiles.conf DESTINATION lib/tmpfiles.d
-          RENAME larkmoor.conf)
   install(FILES ${PROJECT_SOURCE_DIR}/resources/larkmoor.desktop DESTINATION share/applications)
   install(FILES ${icon} DESTINATION share/icons/hicolor/32x32/apps)
   set(changelog ${PROJECT_BINARY_DIR}/generated/changelog.gz)

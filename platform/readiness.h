@@ -17,7 +17,8 @@ struct ClockReadiness {
     bool checked = false; // false until the first check is in
     // Why a set would be refused and what to do, a line per cause; empty when it may set.
     std::string missing{};
-    // A running service that may move the clock back after a set ("chronyd"); empty for none.
+    // A service that may move the clock back after a set, and what is known of it ("chronyd is
+    // running"); empty for none.
     std::string timeService{};
 };
 

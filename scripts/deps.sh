@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-qpa-plugins
           g++-mingw-w64-i686 wine xvfb xauth x11-utils imagemagick python3 dpkg-dev file libcap2-bin
           lintian tzdata util-linux-extra qemu-system-x86 busybox-static cpio fonts-dejavu-core
-          nsis systemd) # systemd-tmpfiles: the package test makes /run/larkmoor as an install does
+          nsis dbus-daemon dbus-bin)
 # The Windows tests run under 32-bit Wine; on the x86-64 path (a kernel that runs no 32-bit
 # programs, or LARKMOOR_WINDOWS_X64=1) they are built for x86-64 and run under 64-bit Wine.
 if runs_32bit_programs; then

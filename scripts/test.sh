@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds both targets and runs every test: Linux natively (and under the sanitizers), then the
-# Windows build under Wine on a virtual display: 32-bit Wine where the kernel runs 32-bit programs,
-# else (or with LARKMOOR_WINDOWS_X64=1) the same suites built for x86-64 under 64-bit Wine. Ends
-# with CTest's summary of each build.
+# Builds both targets and runs every test: Linux natively (and under the sanitizers: ASan and
+# UBSan, and ThreadSanitizer for the Linux machine's threads), then the Windows build under Wine on
+# a virtual display: 32-bit Wine where the kernel runs 32-bit programs, else (or with
+# LARKMOOR_WINDOWS_X64=1) the same suites built for x86-64 under 64-bit Wine. Ends with CTest's
+# summary of each build.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh || exit 1
@@ -58,6 +59,7 @@ under_wine() {
 mkdir -p build
 check linux
 check linux-asan # the watcher, the forms and the Linux pieces under ASan and UBSan
+check linux-tsan # the Linux port's reading thread, the clock helper and readiness under TSan
 if ! windows_x64_path; then
   windows=(windows)
   check windows :: under_wine build/windows
@@ -84,7 +86,7 @@ label() {
     *) echo "$1" ;;
   esac
 }
-for preset in linux linux-asan "${windows[@]}"; do
+for preset in linux linux-asan linux-tsan "${windows[@]}"; do
   echo "$(label "$preset"):"
   sed 's/^/    /' "build/$preset.summary" 2>/dev/null || echo "    not run"
 done

@@ -55,7 +55,7 @@ std::string ReadinessLine(const PortReading& reading, const ClockReadiness& cloc
                                                                                 : "Checking";
     std::string line = std::string(state) + ": " + port + "; " + right + ".";
     if (!clock.timeService.empty())
-        line += " " + clock.timeService + " is running and may move the clock back after a set.";
+        line += " " + clock.timeService + " and may move the clock back after a set.";
     return line;
 }
 } // namespace

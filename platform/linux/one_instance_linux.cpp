@@ -4,15 +4,18 @@
 #include "version.h"
 
 #include <cerrno>
-#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <pwd.h>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -22,14 +25,12 @@ namespace {
 
 using Is = Instance::Is;
 
-// How long a start waits for the running one's answer; how long the running one waits for the
-// line of a start that has connected (it writes it at once: only a member of larkmoor could
-// connect and write nothing, and it holds up the window for no longer than this).
+// How long a start waits for the running one's answer.
 constexpr int kAnswerWaitMs = 2000;
-constexpr int kRequestWaitMs = 100;
 
-std::string SocketPath(const std::string& folder) {
-    return folder + "/socket";
+// Each user's own: the sticky folder lets nobody else remove or replace it.
+std::string SocketPath(const std::string& folder, uid_t uid) {
+    return folder + "/" + std::to_string(uid) + ".socket";
 }
 
 bool Address(const std::string& path, sockaddr_un& address) {
@@ -51,8 +52,6 @@ void Send(int fd, const std::string& text) {
 
 // One line from `fd` within `waitMs`, without its end; empty when none came.
 std::string ReadLine(int fd, int waitMs) {
-    using namespace std::chrono;
-    const auto until = steady_clock::now() + milliseconds(waitMs);
     std::string line;
     for (char c = 0; line.size() < 4096;) {
         const ssize_t got = recv(fd, &c, 1, MSG_DONTWAIT);
@@ -62,11 +61,9 @@ std::string ReadLine(int fd, int waitMs) {
             line += c;
             continue;
         }
-        const auto left = duration_cast<milliseconds>(until - steady_clock::now()).count();
-        if (got == 0 || errno != EAGAIN || left <= 0)
-            break;
         pollfd ready{fd, POLLIN, 0};
-        poll(&ready, 1, static_cast<int>(left));
+        if (got == 0 || errno != EAGAIN || poll(&ready, 1, waitMs) <= 0)
+            break;
     }
     return {};
 }
@@ -79,15 +76,38 @@ std::string UserName(uid_t uid) {
                : "uid " + std::to_string(uid);
 }
 
-// Where later starts ask: the last holder's socket replaced. -1 when it cannot be made; the
+// The process that holds the flock on `lock`, as the kernel lists it, and its user; pid 0 when
+// none is listed.
+std::pair<pid_t, uid_t> LockHolder(int lock) {
+    struct stat held {};
+    if (fstat(lock, &held) != 0)
+        return {0, 0};
+    char id[64];
+    std::snprintf(id, sizeof id, "%02x:%02x:%llu", major(held.st_dev), minor(held.st_dev),
+                  static_cast<unsigned long long>(held.st_ino));
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string number, kind, advisory, access, file;
+        pid_t pid = 0;
+        struct stat process {};
+        if (fields >> number >> kind >> advisory >> access >> pid >> file && kind == "FLOCK" &&
+            file == id && stat(("/proc/" + std::to_string(pid)).c_str(), &process) == 0)
+            return {pid, process.st_uid};
+    }
+    return {0, 0};
+}
+
+// Where later starts ask: this user's last socket replaced. -1 when it cannot be made; the
 // program then runs all the same, and later starts say that it does not answer.
 int Listen(const std::string& folder) {
-    const std::string path = SocketPath(folder);
+    const std::string path = SocketPath(folder, getuid());
     sockaddr_un address;
     const int fd = Address(path, address) ? Socket() : -1;
     if (fd < 0)
         return -1;
-    unlink(path.c_str()); // only the lock's holder touches it
+    unlink(path.c_str());
+    // Members of the group, whatever their umask, may connect: they are told who holds the PC.
     if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         chmod(path.c_str(), 0660) != 0 || listen(fd, 8) != 0) {
         close(fd);
@@ -96,17 +116,17 @@ int Listen(const std::string& folder) {
     return fd;
 }
 
-// Asks the one holding the lock to show its window, and who it is.
+// Asks the one holding the lock to show its window, and says who it is. Only the lock's holder
+// is asked: a socket that another process put in its place is not heard.
 Instance Ask(const std::string& folder, const Seat& me, int lock) {
-    std::string who, answer;
+    const auto [holder, uid] = LockHolder(lock);
+    std::string answer;
     sockaddr_un address;
-    const int fd = Address(SocketPath(folder), address) ? Socket() : -1;
-    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-        ucred peer{};
-        socklen_t length = sizeof peer;
-        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0)
-            who = " for the user " + UserName(peer.uid) + " (process " + std::to_string(peer.pid) +
-                  ")";
+    const int fd = holder > 0 && Address(SocketPath(folder, uid), address) ? Socket() : -1;
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid == holder) {
         Send(fd, me.display + '\t' + me.token + '\n');
         answer = ReadLine(fd, kAnswerWaitMs);
     }
@@ -116,6 +136,9 @@ Instance Ask(const std::string& folder, const Seat& me, int lock) {
         close(lock);
         return {Is::kShown, -1, -1, ""};
     }
+    const std::string who =
+        holder > 0 ? " for the user " + UserName(uid) + " (process " + std::to_string(holder) + ")"
+                   : "";
     const std::string where = answer.starts_with("elsewhere ") && answer.size() > 10
                                   ? ", on the display " + answer.substr(10)
                               : answer.empty() ? ", but it does not answer"
@@ -126,7 +149,23 @@ Instance Ask(const std::string& folder, const Seat& me, int lock) {
                 "starts by itself once that one has ended."};
 }
 
+Instance Refused(const std::string& why) {
+    return {Is::kRefused, -1, -1,
+            std::string(kTitle) + " cannot make sure that it runs only once on this PC: " + why};
+}
+
 } // namespace
+
+std::string InstanceFolder(const std::string& packageFolder, uid_t uid) {
+    if (access(packageFolder.c_str(), F_OK) == 0 || errno != ENOENT)
+        return packageFolder;
+    const std::string runtime = "/run/user/" + std::to_string(uid);
+    const std::string own = access(runtime.c_str(), W_OK) == 0
+                                ? runtime + "/larkmoor"
+                                : "/tmp/larkmoor-" + std::to_string(uid);
+    (void)mkdir(own.c_str(), 0700); // FindInstance checks whose it is
+    return own;
+}
 
 Seat ThisSeat() {
     const auto env = [](const char* name) {
@@ -140,16 +179,27 @@ Seat ThisSeat() {
 }
 
 Instance FindInstance(const std::string& folder, const Seat& me) {
+    // Root's or this user's alone, else anyone could make a second lock beside it.
+    struct stat place {};
+    if (lstat(folder.c_str(), &place) != 0)
+        return Refused(folder + " cannot be opened: " + Errno(errno) +
+                       ".\nAdd this user to the group larkmoor and log in again.");
+    if (!S_ISDIR(place.st_mode) || (place.st_uid != 0 && place.st_uid != me.uid) ||
+        (place.st_mode & S_IWOTH) || ((place.st_mode & S_IWGRP) && !(place.st_mode & S_ISVTX)))
+        return Refused(folder + " is not a folder that only root and the group larkmoor may change "
+                                "(another user made it?): remove it, or reinstall the package.");
     const std::string path = folder + "/lock";
-    const int lock = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640);
-    const int error = lock < 0 ? errno : 0;
-    if (error == ENOENT)
-        return {};
-    if (error != 0)
-        return {Is::kRefused, -1, -1,
-                std::string(kTitle) + " cannot make sure that it runs only once on this PC: " +
-                    path + " cannot be opened: " + Errno(error) +
-                    ".\nAdd this user to the group larkmoor and log in again."};
+    // Not blocking: a FIFO put in its place would hold up the open until someone writes to it.
+    const int lock =
+        open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0640);
+    if (lock < 0)
+        return Refused(path + " cannot be opened: " + Errno(errno) +
+                       ".\nAdd this user to the group larkmoor and log in again.");
+    struct stat file {};
+    if (fstat(lock, &file) != 0 || !S_ISREG(file.st_mode)) {
+        close(lock);
+        return Refused(path + " is not a plain file: reinstall the package.");
+    }
     (void)fchmod(lock, 0640); // where this start made it, against a narrow umask
     Instance found{Is::kElsewhere, lock, -1, ""};
     return TakeOver(found, folder) ? found : Ask(folder, me, lock);
@@ -162,21 +212,44 @@ bool TakeOver(Instance& instance, const std::string& folder) {
     return true;
 }
 
-std::optional<std::string> AnswerRequests(int listening, const Seat& me) {
+Requests::~Requests() {
+    for (const Caller& caller : callers_)
+        close(caller.fd);
+}
+
+std::optional<std::string> Requests::Answer(std::chrono::steady_clock::time_point now) {
+    for (int fd; (fd = accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) {
+        if (callers_.size() == kMaxCallers) {
+            close(callers_.front().fd);
+            callers_.erase(callers_.begin());
+        }
+        callers_.push_back({fd, "", now});
+    }
     std::optional<std::string> show;
-    for (int caller; (caller = accept4(listening, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-        const std::string line = ReadLine(caller, kRequestWaitMs);
+    std::erase_if(callers_, [&](Caller& caller) {
+        char text[256];
+        ssize_t got = 0;
+        while (caller.line.find('\n') == std::string::npos && caller.line.size() < 4096 &&
+               (got = recv(caller.fd, text, sizeof text, MSG_DONTWAIT)) > 0)
+            caller.line.append(text, got);
+        const std::size_t end = caller.line.find('\n');
+        if (end == std::string::npos && got != 0 && now - caller.since < kRequestWait &&
+            caller.line.size() < 4096)
+            return false; // its line may still come
+        const std::string line = caller.line.substr(0, end);
         const std::size_t tab = line.find('\t');
         ucred peer{};
         socklen_t length = sizeof peer;
-        const bool here = getsockopt(caller, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
-                          peer.uid == me.uid && tab != std::string::npos &&
-                          line.substr(0, tab) == me.display;
-        Send(caller, here ? "shown\n" : "elsewhere " + me.display + "\n");
-        close(caller);
+        const bool here = end != std::string::npos &&
+                          getsockopt(caller.fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+                          peer.uid == me_.uid && tab != std::string::npos &&
+                          line.substr(0, tab) == me_.display;
+        Send(caller.fd, here ? "shown\n" : "elsewhere " + me_.display + "\n");
+        close(caller.fd);
         if (here)
             show = line.substr(tab + 1);
-    }
+        return true;
+    });
     return show;
 }
 

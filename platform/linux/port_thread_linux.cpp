@@ -120,10 +120,8 @@ class ThreadedPort : public Port {
 
 } // namespace
 
-bool NearClosureNow() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return NearClosureTime(LocalReading(ts));
+bool NearClosureNow(const std::function<timespec(clockid_t)>& read) {
+    return NearClosureTime(LocalReading(read(CLOCK_REALTIME)));
 }
 
 std::unique_ptr<Port> MakeFirstParallelPort(PortMachine machine) {

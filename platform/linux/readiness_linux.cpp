@@ -3,6 +3,7 @@
 #include "clock_linux.h"
 #include "errno_text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <thread>
@@ -41,8 +43,11 @@ std::optional<std::string> CapabilityAttribute(const std::string& path) {
 // Why the clock helper could not set the clock if run now; empty when it could.
 std::string HelperMissing(const ReadinessFiles& files) {
     const std::string name = "The clock helper " + files.helper;
+    // Its folder is root:larkmoor 0750: outside the group it cannot even be seen.
     if (access(files.helper.c_str(), F_OK) != 0)
-        return name + " is missing: reinstall the package.";
+        return errno == ENOENT ? name + " is missing: reinstall the package."
+                               : name + " may not be run by this user (" + Errno(errno) +
+                                     "): add this user to the group larkmoor and log in again.";
     std::string why;
     const auto add = [&](const std::string& line) { why += (why.empty() ? "" : "\n") + line; };
     if (access(files.helper.c_str(), X_OK) != 0)
@@ -50,7 +55,8 @@ std::string HelperMissing(const ReadinessFiles& files) {
             "): add this user to the group larkmoor and log in again.");
     const auto attribute = files.capabilities(files.helper);
     if (!attribute || !PermitsSysTime(*attribute))
-        add(name + " lacks cap_sys_time: reinstall the package (in a build tree, see the README).");
+        add(name + " lacks cap_sys_time in effect (cap_sys_time=ep): reinstall the package (in a "
+                   "build tree, see the README).");
     struct statvfs mount {};
     if (statvfs(files.helper.c_str(), &mount) == 0 && (mount.f_flag & ST_NOSUID))
         add(name + " is on a file system mounted nosuid, where the kernel grants no file "
@@ -59,19 +65,44 @@ std::string HelperMissing(const ReadinessFiles& files) {
 }
 
 // Why this process's children are granted no cap_sys_time; empty when they are.
-std::string SessionMissing(const std::string& statusFile) {
+std::string SessionMissing(const std::string& statusFile, const std::string& uidMap) {
     std::string why;
     const std::string bounding = StatusField(statusFile, "CapBnd");
     if (bounding.empty() || !(std::strtoull(bounding.c_str(), nullptr, 16) >> kCapSysTime & 1))
         why = "The capability bounding set of this session lacks cap_sys_time (a container, or a "
               "service or login that drops it), so the kernel refuses to start the clock helper: "
               "start Larkmoor from a login that keeps cap_sys_time.";
+    // The initial user namespace maps every id to itself; in any other a capability covers only
+    // what that namespace owns, and the system clock is not among it.
+    std::ifstream map(uidMap);
+    std::uint64_t inside = 1, outside = 1, count = 0;
+    if (!(map >> inside >> outside >> count) || inside != 0 || outside != 0 || count != 4294967295u)
+        why += std::string(why.empty() ? "" : "\n") +
+               "Larkmoor runs in a user namespace (a container or a sandbox), where the clock "
+               "helper's cap_sys_time does not reach the system clock: start Larkmoor from a "
+               "normal login.";
     if (StatusField(statusFile, "NoNewPrivs") != "0")
         why += std::string(why.empty() ? "" : "\n") +
                "Larkmoor runs with no_new_privs (a service with NoNewPrivileges=, or a sandbox), "
                "so the kernel grants the clock helper no capability: start Larkmoor from a "
                "normal login.";
     return why;
+}
+
+// True when the process at `process` (/proc/PID) runs one of the time services' programs: anyone
+// may name a process "chronyd". Where the kernel does not show another user's program, the process
+// counts when it runs for a system account (uid below 1000), as the services do and no person can.
+bool RunsService(const std::filesystem::path& process) {
+    static const std::string kPrograms[] = {"/usr/lib/systemd/systemd-timesyncd",
+                                            "/lib/systemd/systemd-timesyncd", "/usr/sbin/chronyd",
+                                            "/usr/sbin/ntpd"};
+    std::error_code unread;
+    std::string program = std::filesystem::read_symlink(process / "exe", unread).string();
+    if (program.ends_with(" (deleted)")) // replaced by an upgrade since it started
+        program.resize(program.size() - 10);
+    struct stat owner {};
+    return unread ? stat(process.c_str(), &owner) == 0 && owner.st_uid < 1000
+                  : std::ranges::count(kPrograms, program) > 0;
 }
 
 // The time service among the running programs, by the name the kernel keeps (15 characters).
@@ -86,7 +117,7 @@ std::string RunningTimeService(const std::string& proc) {
         std::string comm;
         std::getline(std::ifstream(entry.path() / "comm"), comm);
         for (const auto& [kernelName, name] : kServices)
-            if (comm == kernelName)
+            if (comm == kernelName && RunsService(entry.path()))
                 return name;
     }
     return "";
@@ -105,20 +136,25 @@ bool PermitsSysTime(const std::string& attribute) {
         return value;
     };
     const std::uint32_t revision = word(0) >> 24;
-    return revision >= 1 && revision <= 3 && (word(4) >> kCapSysTime & 1);
+    return revision >= 1 && revision <= 3 && (word(0) & 1) && (word(4) >> kCapSysTime & 1);
 }
 
 ReadinessFiles SystemReadinessFiles() {
-    return {"/proc/self/status", "/proc", FindClockHelper(), CapabilityAttribute};
+    ReadinessFiles files;
+    files.helper = FindClockHelper();
+    files.capabilities = CapabilityAttribute;
+    return files;
 }
 
 ClockReadiness CheckLinuxReadiness(const ReadinessFiles& files) {
     std::string missing = HelperMissing(files);
-    if (const std::string session = SessionMissing(files.status); !session.empty())
+    if (const std::string session = SessionMissing(files.status, files.uidMap); !session.empty())
         missing += (missing.empty() ? "" : "\n") + session;
     std::string service = RunningTimeService(files.proc);
-    if (service.empty() && files.ntp && files.ntp().value_or(false))
-        service = "NTP (timedatectl)";
+    if (!service.empty())
+        service += " is running";
+    else if (files.ntp && access(files.systemd.c_str(), F_OK) == 0 && files.ntp().value_or(false))
+        service = "systemd-timesyncd is enabled (timedatectl's NTP), not running now,";
     return {true, missing, service};
 }
 

@@ -10,12 +10,15 @@ namespace larkmoor {
 
 // What the Linux checks read, so that tests can give their own files.
 struct ReadinessFiles {
-    std::string status = "/proc/self/status"; // NoNewPrivs and CapBnd, which the helper inherits
-    std::string proc = "/proc";               // the running programs
-    std::string helper;                       // the clock helper
+    std::string status = "/proc/self/status";  // NoNewPrivs and CapBnd, which the helper inherits
+    std::string uidMap = "/proc/self/uid_map"; // this process's user namespace
+    std::string proc = "/proc";                // the running programs
+    std::string helper;                        // the clock helper
     // The helper's security.capability attribute, or nothing where it has none.
     std::function<std::optional<std::string>(const std::string& path)> capabilities;
-    // systemd-timedated's NTP setting; nothing where it cannot be asked (no system bus).
+    // Asked only where systemd runs (this folder exists): whether its network time service,
+    // systemd-timesyncd, is enabled (timedatectl's NTP); nothing where it cannot be known.
+    std::string systemd = "/run/systemd/system";
     std::function<std::optional<bool>()> ntp = {};
 };
 ReadinessFiles SystemReadinessFiles();
@@ -23,7 +26,9 @@ ReadinessFiles SystemReadinessFiles();
 // Whether the clock helper could set the clock if run now, and which time service runs.
 ClockReadiness CheckLinuxReadiness(const ReadinessFiles& files);
 
-// True when a file capability attribute (struct vfs_cap_data, any revision) permits cap_sys_time.
+// True when a file capability attribute (struct vfs_cap_data, any revision) grants cap_sys_time in
+// effect: permitted, with the effective flag set (cap_sys_time=ep). The helper makes no
+// capability effective itself; with cap_sys_time=p alone every set would be refused.
 bool PermitsSysTime(const std::string& attribute);
 
 } // namespace larkmoor

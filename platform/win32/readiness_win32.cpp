@@ -80,7 +80,7 @@ ClockReadiness CheckWindowsReadiness(const ReadinessCalls& calls) {
     // A service without a source never moves the clock.
     if (calls.serviceRunning("W32Time") &&
         lstrcmpiA(TimeSource(*calls.registry()).c_str(), "NoSync") != 0)
-        ready.timeService = "Windows Time";
+        ready.timeService = "Windows Time is running";
     return ready;
 }
 

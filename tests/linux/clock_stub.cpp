@@ -3,7 +3,8 @@
 // no_new_privs, so that nothing it starts can gain a capability), and logs each set of the clock
 // in the helper's own system log, so that the log shows it in its place among the helper's lines.
 // LARKMOOR_STUB_SET=kill kills the helper right after its set; LARKMOOR_STUB_SET=refuse refuses
-// the set. LARKMOOR_STUB_RECORD names a file to which each set adds a line: the time set and the
+// the set; LARKMOOR_STUB_SET=gone makes its output a pipe whose reader has gone (EPIPE).
+// LARKMOOR_STUB_RECORD names a file to which each set adds a line: the time set and the
 // instant of the set on CLOCK_MONOTONIC, in ns.
 #include <cerrno>
 #include <csignal>
@@ -40,6 +41,11 @@ int clock_settime(clockid_t, const timespec* ts) {
     if (setOutcome && std::strcmp(setOutcome, "kill") == 0)
         raise(SIGKILL);
     return setOutcome ? (errno = EPERM, -1) : 0;
+}
+ssize_t write(int fd, const void* data, size_t size) {
+    if (fd == STDOUT_FILENO && setOutcome && std::strcmp(setOutcome, "gone") == 0)
+        return errno = EPIPE, -1;
+    return syscall(SYS_write, fd, data, size);
 }
 int prctl(int option, ...) {
     if (option == PR_GET_NO_NEW_PRIVS)

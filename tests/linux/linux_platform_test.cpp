@@ -18,12 +18,14 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <linux/capability.h>
 #include <optional>
 #include <poll.h>
 #include <regex>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -181,52 +183,107 @@ TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNe
     tree.io->stuck = false;
     for (int i = 0; i < 300 && tree.io->closes == 3; ++i)
         usleep(10000);
-    // The real claim of a file that is no port: refused, its descriptor closed.
-    const auto open = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+    // The real claim of a file that is no port: refused, its descriptor and its timer gone.
+    const auto open = [] {
+        std::ifstream timers("/proc/self/timers");
+        return std::distance(fs::directory_iterator("/proc/self/fd"), {}) * 1000 +
+               std::count(std::istreambuf_iterator<char>(timers), {}, '\n');
+    };
     const auto before = open();
     EXPECT_EQ(MakeSystemPpdev()->OpenAndClaim(tree.dir.Put("plain", "")), -ENOTTY);
     EXPECT_EQ(open(), before);
+    // Fast reads near 13:54:30 by the wall clock; any other clock reads as early 1970.
+    setenv("TZ", "UTC0", 1), tzset();
+    EXPECT_TRUE(NearClosureNow([](clockid_t id) {
+        return timespec{id == CLOCK_REALTIME ? 1773150870 : 0, 0};
+    }));
 }
 
-TEST(OneLarkmoorPerPc, ShownOnItsSeatElsewhereSaidAndTakenOverNeverTwoNorSilently) {
+TEST(OneLarkmoorPerPc, ShownOnItsSeatElsewhereSaidAndTakenOverNeverTwoNoneNorSilently) {
     using Is = Instance::Is;
     TempDir dir;
     const std::string folder = fs::path(dir.Put("lock", "")).parent_path();
     const Seat here{getuid(), ":0", ""};
-    EXPECT_EQ(FindInstance(dir.Put("plain", ""), here).is, Is::kRefused);
+    // As the package makes it: root's, in a sticky folder of the group (here nogroup).
+    (void)!chown(folder.c_str(), 0, 65534), (void)!chown((folder + "/lock").c_str(), 0, 65534);
+    fs::permissions(folder, fs::perms(03770));
+    // Refused at once: a file for a folder, a folder others may change, a FIFO for the lock.
+    dir.Put("open/x", ""), fs::permissions(dir.path / "open", fs::perms(0777));
+    dir.Put("fifo/x", ""), mkfifo((dir.path / "fifo/lock").c_str(), 0660);
+    for (const char* other : {"open/x", "open", "fifo"})
+        EXPECT_EQ(FindInstance(dir.path / other, here).is, Is::kRefused) << other;
     Instance holder = FindInstance(folder, here);
     ASSERT_EQ(holder.is, Is::kFirst);
-    // A holder that answers nobody, its queue full: still a holder.
+    EXPECT_TRUE(fcntl(holder.lock, F_GETFD) & FD_CLOEXEC); // or a program it starts holds the PC
+    // Callers that write nothing are never waited for, and dropped: the oldest beyond what it
+    // keeps at once, the others once their time is up.
+    const std::string socketPath = folder + "/" + std::to_string(here.uid) + ".socket";
     sockaddr_un address{AF_UNIX, {}};
-    (folder + "/socket").copy(address.sun_path, sizeof address.sun_path - 1);
-    std::vector<int> queued{socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0)};
-    while (connect(queued.back(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
-        queued.push_back(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
-    const Instance full = FindInstance(folder, here);
-    EXPECT_TRUE(full.is == Is::kElsewhere && Has(full.message, "does not answer")) << full.message;
-    for (int fd : queued)
-        close(fd);
-    EXPECT_EQ(AnswerRequests(holder.listening, here), std::nullopt); // they asked nothing
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    Requests requests(holder.listening, here);
+    std::vector<int> silent(Requests::kMaxCallers + 1);
+    const auto start = std::chrono::steady_clock::now();
+    for (int& fd : silent)
+        connect(fd = socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&address),
+                sizeof address),
+            requests.Answer(start);
+    EXPECT_TRUE(std::chrono::steady_clock::now() - start < std::chrono::seconds(1) &&
+                recv(silent[0], nullptr, 0, MSG_DONTWAIT) == 0);
+    requests.Answer(start + Requests::kRequestWait);
+    EXPECT_FALSE(requests.Waiting());
     // Answering: a start on its seat has the window shown, with its token; a start on another
-    // display, or of another user than the holder's, is told where it runs and by whom.
+    // display, of another user than the holder's, or of another member of the group (whom the
+    // socket must let in), is told where it runs and by whom.
     const std::string by = "for the user root (process " + std::to_string(getpid()) + ")";
-    Instance other;
-    for (const auto& [uid, display, is] : {std::tuple{here.uid, ":0", Is::kShown},
-                                           {here.uid, ":1", Is::kElsewhere},
-                                           {here.uid + 1, ":0", Is::kElsewhere}}) {
-        std::jthread start([&] { other = FindInstance(folder, {here.uid, display, "token"}); });
-        pollfd ready{holder.listening, POLLIN, 0};
-        poll(&ready, 1, 5000);
-        const auto token = AnswerRequests(holder.listening, {uid, ":0", ""});
-        start.join();
-        EXPECT_EQ(token, is == Is::kShown ? std::optional("token") : std::nullopt);
-        EXPECT_EQ(other.is, is) << display;
-        EXPECT_TRUE(is == Is::kShown || Has(other.message, (by + ", on the display :0.").c_str()))
-            << other.message;
+    const auto startAs = [&](uid_t holderUid, uid_t uid, const char* display) {
+        Requests answering(holder.listening, {holderUid, ":0", ""});
+        int said[2];
+        if (pipe(said) == 0 && fork() == 0) { // in the folder's group, and no other
+            const gid_t group = 65534;
+            (void)!setgroups(1, &group), (void)!setgid(group), (void)!setuid(uid);
+            const Instance found = FindInstance(folder, {uid, display, "token"});
+            const std::string text = std::to_string(static_cast<int>(found.is)) + found.message;
+            _exit(write(said[1], text.data(), text.size()) > 0 ? 0 : 1);
+        }
+        close(said[1]);
+        std::optional<std::string> token;
+        for (pollfd done{said[0], POLLIN, 0}; poll(&done, 1, 1) == 0;)
+            if (auto asked = answering.Answer(std::chrono::steady_clock::now()))
+                token = asked;
+        char text[4096] = {};
+        (void)!read(said[0], text, sizeof text - 1), close(said[0]), wait(nullptr);
+        return std::tuple(static_cast<Is>(text[0] - '0'), std::string(text + 1), token);
+    };
+    for (const auto& [holderUid, uid, display, is] :
+         {std::tuple{here.uid, here.uid, ":0", Is::kShown},
+          {here.uid, here.uid, ":1", Is::kElsewhere},
+          {here.uid + 1, here.uid, ":0", Is::kElsewhere},
+          {here.uid, 65534u, ":0", Is::kElsewhere}}) {
+        SCOPED_TRACE(std::to_string(uid) + display);
+        const auto [found, message, token] = startAs(holderUid, uid, display);
+        EXPECT_EQ(
+            std::pair(found, token),
+            std::pair(is, is == Is::kShown ? std::optional<std::string>("token") : std::nullopt));
+        EXPECT_TRUE(is == Is::kShown || Has(message, (by + ", on the display :0.").c_str()))
+            << message;
     }
+    // A socket another process put in the holder's place is not heard, whatever it answers.
+    // (Here a child holding the holder's lock, which the kernel lists under the holder.)
+    close(holder.listening), fs::remove(socketPath);
+    Instance impostor{Is::kElsewhere, holder.lock, -1, ""};
+    const pid_t child = fork();
+    // The child answers until it is killed; this process goes on.
+    for (Requests answering((child == 0 && TakeOver(impostor, folder), impostor.listening), here);
+         child == 0; usleep(1000))
+        answering.Answer(std::chrono::steady_clock::now());
+    while (!fs::exists(socketPath))
+        usleep(1000);
+    Instance other = FindInstance(folder, here);
+    kill(child, SIGKILL), waitpid(child, nullptr, 0);
+    EXPECT_TRUE(Has(other.message, (by + ", but it does not answer").c_str())) << other.message;
     // The last one waits, and takes over once the holder has ended.
     EXPECT_FALSE(TakeOver(other, folder));
-    close(holder.lock), close(holder.listening);
+    close(holder.lock);
     EXPECT_TRUE(TakeOver(other, folder) && other.is == Is::kFirst && other.listening >= 0);
 }
 
@@ -293,11 +350,13 @@ TEST(ClockHelper, NamesEachSetInTheLogBeforeMakingItAndItsOutcomeAfterUnderAnyLi
         {"", "env LARKMOOR_STUB_SET=refuse",
          named + line + "set [0-9]+\n" + line +
              "uid 0: clock not set: Operation not permitted \\(errno 1\\)\n"},
+        {"", "env LARKMOOR_STUB_SET=gone",
+         named + nothing + "the window program could not be told \\(Broken pipe\\)\n"},
         {"", "env LD_PRELOAD=", nothing + "cap_sys_time is not in effect[^\n]*\n"},
         {"ulimit -d 240;", "", nothing + "the time zone /etc/localtime could not be loaded\n"},
     };
-#ifdef __SANITIZE_ADDRESS__
-    rows.erase(rows.begin() + 1), rows.pop_back(); // AddressSanitizer cannot start in 240 KiB
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    rows.erase(rows.begin() + 1), rows.pop_back(); // a sanitizer cannot start in 240 KiB
 #else
     // Whatever the data limit, a set is named before it and its outcome logged after it.
     for (int limit = 200; limit < 320; limit += 4)
@@ -351,6 +410,8 @@ TEST(ClockHelper, ItsOutcomeIsShownWithoutWaitingAndItsHardwareClockFollowsAdjti
              {"exit 0 # SIGCHLD ignored", false, "could not be waited for"},
              {"exit 5", false, "could not set the clock: Input/output error (errno 5)"},
              {"kill -9 $$", false, "signal 9 (Killed) before it set the clock: nothing was set"},
+             {"echo 14:54:30 1; kill -9 $$", false,
+              "signal 9 (Killed) after it began to set the clock: the clock may have been set"},
              {"echo 14:54:30 1; exec /bin/sleep 60", false,
               "within 2 s and was stopped after it began to set the clock: the clock may have "
               "been set to 14:54:30"},
@@ -429,6 +490,8 @@ TEST(ClockHelper, ItsOutcomeIsShownWithoutWaitingAndItsHardwareClockFollowsAdjti
         SetClock(move, calls);
         EXPECT_EQ(sets, std::vector<std::int64_t>(setTo != 0, setTo)) << now.tv_sec << " " << ageMs;
     }
+    for (int error = 1; error < 134; ++error) // an errno never reads as one of the refusals
+        EXPECT_EQ(ReadHelperStatus(HelperStatus(error, 0)).error, std::min(error, kLastErrno));
     EXPECT_EQ(std::tuple(ParseClosure("5000000000"), ParseClosure(""), ParseClosure("-1")),
               std::tuple(std::optional<std::int64_t>(5 * second), std::nullopt, std::nullopt));
     // Summer time: 01:30 UTC is 02:30 in winter, 03:30 in summer, in the window and in a
@@ -441,51 +504,63 @@ TEST(ClockHelper, ItsOutcomeIsShownWithoutWaitingAndItsHardwareClockFollowsAdjti
                  AdjtimeSaysLocal(dir.path / "none"));
 }
 
-TEST(LinuxReadiness, EachCauseHasItsOwnReasonAndARunningTimeServiceIsNamed) {
+TEST(LinuxReadiness, EachCauseHasItsOwnReasonAndATimeServiceIsKnownByItsProgram) {
     TempDir dir;
-    const char* ready = "Name:\tx\nNoNewPrivs:\t0\nCapBnd:\t000001ffffffffff\n";
-    const char* limited = "NoNewPrivs:\t1\nCapBnd:\t000001fffdffffff\n";
-    // Revision 2 file capabilities, permitting cap_sys_time alone or all but it.
-    std::string time("\1\0\0\2\0\0\0\2\0\0\0\0", 12), rest("\1\0\0\2\377\377\377\375\0\0\0\0", 12);
+    // Revision 2 file capabilities: cap_sys_time=ep, =p, and all but it.
+    const std::string ep("\1\0\0\2\0\0\0\2\0\0\0\0", 12), p("\0\0\0\2\0\0\0\2\0\0\0\0", 12),
+        rest("\1\0\0\2\377\377\377\375\0\0\0\0", 12);
     const struct {
-        const char* status;
-        int mode; // of the helper; 0 for none
-        std::optional<std::string> caps;
-        const char* comm; // of a running program
+        bool limited;            // by the bounding set, no_new_privs and a user namespace
+        int mode;                // of the helper; 0 for none
+        const std::string* caps; // of the helper
+        const char* process;     // a running one's name, program ("-": not shown) and owner
+        bool systemd;
         std::vector<const char*> reasons;
         const char* service;
     } cases[] = {
-        {ready, 0750, time, "chronyd", {}, "chronyd"},
-        {ready, 0, time, "ntpd", {"is missing: reinstall"}, "ntpd"},
-        {ready, 0640, time, "systemd-timesyn", {"may not be run"}, "systemd-timesyncd"},
-        {ready, 0750, rest, "chronyd-x", {"lacks cap_sys_time: reinstall"}, ""},
-        {limited, 0750, time, "", {"bounding set", "no_new_privs"}, "NTP (timedatectl)"},
+        {false, 0750, &ep, "chronyd /usr/sbin/chronyd 1000", false, {}, "chronyd is running"},
+        {false, 0, &ep, "ntpd - 0", true, {"is missing: reinstall"}, "ntpd is running"},
+        {false, 0640, &ep, "systemd-timesyn - 0", true, {"may not be run"}, "timesyncd is running"},
+        {false, 0750, &rest, "chronyd /home/u/chronyd 0", false, {"in effect"}, ""},
+        {false, 0750, &p, "chronyd - 1000", true, {"in effect"}, "timesyncd is enabled"},
+        {true, 0750, &ep, "x - 0", false, {"bounding set", "no_new_privs", "user namespace"}, ""},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.process);
         fs::remove_all(dir.path);
+        char comm[32] = {}, exe[64] = {};
+        unsigned owner = 0;
+        std::sscanf(c.process, "%31s %63s %u", comm, exe, &owner);
         dir.Put("proc/self/comm", "chronyd\n"); // not a process number
-        dir.Put("proc/42/comm", c.comm + std::string("\n"));
+        dir.Put("proc/42/comm", comm + std::string("\n"));
+        if (exe != std::string("-"))
+            fs::create_symlink(exe, dir.path / "proc/42/exe");
+        (void)!chown((dir.path / "proc/42").c_str(), owner, 0);
         if (c.mode)
             fs::permissions(dir.Put("helper", ""), fs::perms(c.mode));
-        const ClockReadiness got =
-            CheckLinuxReadiness({dir.Put("status", c.status), dir.path / "proc",
-                                 dir.path / "helper", [&](auto&) { return c.caps; },
-                                 [&] { return std::optional(!*c.comm); }}); // NTP on, none runs
+        int asks = 0; // of systemd's setting, which says it is enabled
+        const ClockReadiness got = CheckLinuxReadiness(
+            {dir.Put("status", c.limited ? "NoNewPrivs:\t1\nCapBnd:\t000001fffdffffff\n"
+                                         : "Name:\tx\nNoNewPrivs:\t0\nCapBnd:\t000001ffffffffff\n"),
+             dir.Put("uid_map", c.limited ? "0 1000 1\n" : "0 0 4294967295\n"), dir.path / "proc",
+             dir.path / "helper", [&](auto&) { return *c.caps; },
+             (dir.path / (c.systemd ? "" : "none")).string(),
+             [&] { return ++asks, std::optional(true); }});
         const auto lines = std::ranges::count(got.missing, '\n') + !got.missing.empty();
         EXPECT_EQ(lines, c.reasons.size()) << got.missing;
         for (const char* reason : c.reasons)
             EXPECT_TRUE(Has(got.missing, reason)) << got.missing;
-        EXPECT_EQ(got.timeService, c.service);
+        // Nothing is asked where systemd does not run.
+        EXPECT_TRUE(Has(got.timeService, c.service) && got.timeService.empty() == !*c.service &&
+                    (c.systemd || asks == 0));
     }
-}
-
-// The kernel's own view: this suite's bounding set lacks cap_sys_time (see above), and the build's
-// helper holds no file capability.
-TEST(LinuxReadiness, TheSessionAndTheHelperAreReadFromTheKernel) {
+    // The kernel's own view: this suite's bounding set lacks cap_sys_time (see above), and the
+    // build's helper holds no file capability.
     ReadinessFiles files = SystemReadinessFiles();
     files.helper = CLOCK_HELPER;
     const std::string missing = CheckLinuxReadiness(files).missing;
-    EXPECT_TRUE(Has(missing, CLOCK_HELPER " lacks cap_sys_time") && Has(missing, "bounding set"));
+    EXPECT_TRUE(Has(missing, CLOCK_HELPER " lacks cap_sys_time") && Has(missing, "bounding set") &&
+                !Has(missing, "namespace"));
 }
 
 TEST(LinuxReadiness, TheChecksRunAtOnceThenEveryPeriodOffTheCallersThreadUntilTheirOwnerGoes) {

@@ -18,7 +18,7 @@ if [ "${1-}" = --inside ]; then
     # No udev, and devices of its own: nothing of this machine's.
     mount -t tmpfs larkmoor-test "$2/root/run"
     mount -t tmpfs larkmoor-test "$2/root/dev"
-    mount -t proc proc "$2/root/proc" # systemd-tmpfiles needs it, as on any running system
+    mount -t proc proc "$2/root/proc" # as on any running system
     mknod "$2/root/dev/null" c 1 3
     chmod 0666 "$2/root/dev/null"
     cp "$3" "$2/root/tmp/larkmoor.deb"
@@ -50,7 +50,7 @@ if [ "${1-}" = --inside ]; then
     expect "$(modes $folder $helper /dev/rtc0)" \
         "750 root larkmoor 2755 root _larkmoor-rtc 640 root _larkmoor-rtc " "installed"
     expect "$(inroot getcap $helper)" "$helper cap_sys_time=ep" "helper's capability"
-    expect "$(modes /run/larkmoor /run/larkmoor/lock)" "2770 root larkmoor 640 root larkmoor " "lock"
+    expect "$(modes /var/lib/larkmoor /var/lib/larkmoor/lock)" "3770 root larkmoor 640 root larkmoor " "lock"
     expect "$(inroot getcap /usr/bin/larkmoor)" "" "window program's capability"
     case $(run_as 65534) in *"Permission denied"*) ;; *) fail "a user outside the group: $(run_as 65534)" ;; esac
     case $(run_as "$(inroot getent group larkmoor | cut -d: -f3)") in

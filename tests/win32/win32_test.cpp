@@ -539,7 +539,7 @@ TEST(Win32Readiness, TheTokenHoldsTheTimeRightAndWindowsTimeCountsOnlyWithASourc
         const char* missing;
         const char* service;
     } cases[] = {
-        {true, true, "NT5DS", "", "Windows Time"},
+        {true, true, "NT5DS", "", "Windows Time is running"},
         {true, true, "nosync", "", ""},
         {false, false, "NTP", "This account may not change the system time: its rights lack", ""},
         {std::nullopt, false, "NTP", "Windows could not read this program's rights: Access", ""},

@@ -57,8 +57,16 @@ chown root:_larkmoor-rtc /usr/libexec/larkmoor/larkmoor-set-clock
 chmod 2755 /usr/libexec/larkmoor/larkmoor-set-clock
 setcap cap_sys_time+ep /usr/libexec/larkmoor/larkmoor-set-clock
 pnp=$(ls /sys/bus/pnp/drivers/parport_pc | grep '^00:')
-# The lock's folder, as the package's tmpfiles.d entry makes it.
-mkdir -p /run/larkmoor && chown root:larkmoor /run/larkmoor && chmod 2770 /run/larkmoor
+# The lock's folder and the lock, as the package's post-install script makes them (kept across
+# restarts: this machine runs no systemd and starts with an empty /run).
+folder=/var/lib/larkmoor
+mkdir -p $folder && chown root:larkmoor $folder && chmod 3770 $folder
+: >$folder/lock && chown root:larkmoor $folder/lock && chmod 0640 $folder/lock
+# The process that holds the lock, as the kernel lists it.
+lock_holder() { awk -v i=":$(stat -c %i $folder/lock) " 'index($0, i) && /FLOCK/ {print $5}' /proc/locks; }
+lock_free() { [ -z "$(lock_holder)" ]; }
+# The newest Larkmoor besides $pid.
+other_than() { pidof larkmoor | tr ' ' '\n' | grep -vx "$1" | head -n 1; }
 
 # What the kernel does to a port removed under a program that holds it.
 contact 7f
@@ -139,6 +147,20 @@ s1=$(awk '/^voluntary_ctxt_switches/ {print $2}' /proc/"$pid"/task/"$pid"/status
 state=$(awk '/^State/ {print $2}' /proc/"$pid"/task/"$pid"/status)
 check "ticks go on while ppdev is held up" "$([ $((s1 - s0)) -ge 20 ] && [ "$state" != D ] && echo true)" \
     "window thread woke $((s1 - s0)) times in 2 s (state $state); $((r1 - r0)) status reads"
+# Ended (SIGTERM) meanwhile: the process stays until the kernel lets its reading thread go, but it
+# lets go of the PC at once, and a new start takes over without waiting for it.
+old=$pid
+kill $old
+within 2 lock_free
+check "ended while ppdev is held up, it lets go of the PC at once" "$(lock_free && echo true)" \
+    "after $took; the process $(test -e /proc/$old/status && echo "is still there" || echo "has gone")"
+started=$(up)
+as_user /usr/bin/larkmoor >/tmp/larkmoor.log 2>&1 &
+new_holds() { [ -n "$(other_than $old)" ] && [ "$(lock_holder)" = "$(other_than $old)" ]; }
+within 30 new_holds
+pid=$(other_than $old)
+check "a new start takes over while the ended one lingers" \
+    "$(new_holds && echo true)" "$(awk "BEGIN{printf \"%.1f\", $(up) - $started}")s after its start; the ended one $(test -e /proc/$old/status && echo "is still there" || echo "has gone")"
 kill -9 $claimer
 wait $claimer 2>/dev/null
 reading_again() { [ $(($(reads) - r1)) -ge 5 ]; }
@@ -157,6 +179,26 @@ check "a second start ends and the first raises its window" \
     "status $status after $(awk "BEGIN{printf \"%.1f\", $(up) - $second_start}")s; running: $(pidof larkmoor); Qt: $(tail -n 1 /tmp/larkmoor.log)"
 closure
 check "the first still sets the clock" "$(set_at && echo true)" "after $took"
+
+# Another member of larkmoor can neither remove the lock nor move or remove the holder's socket
+# (the folder's sticky bit); its start waits beside the running one, and takes over once that ends.
+as_second() { su -s /bin/sh second -c "QT_QPA_PLATFORM=offscreen HOME=/tmp $*"; }
+as_second "rm -f $folder/lock; mv -f $folder/1000.socket $folder/x; rm -f $folder/1000.socket" 2>/dev/null
+check "a member can neither remove the lock nor replace the holder's socket" \
+    "$([ -f $folder/lock ] && [ -S $folder/1000.socket ] && [ "$(lock_holder)" = "$pid" ] && echo true)" \
+    "$(ls -l $folder | tail -n +2 | tr '\n' '|')"
+as_second /usr/bin/larkmoor >/tmp/member.log 2>&1 &
+within 30 sh -c "pidof larkmoor | grep -q ' '"
+sleep 3
+member=$(other_than $pid)
+check "a member's start waits beside the running one" \
+    "$([ -n "$member" ] && [ "$(lock_holder)" = "$pid" ] && echo true)" "holder $(lock_holder), member's start $member"
+kill $pid
+member_holds() { [ "$(lock_holder)" = "$member" ]; }
+within 5 member_holds
+check "and takes over once it has ended" "$(member_holds && echo true)" "after $took"
+kill $member
+within 5 sh -c '! pidof larkmoor >/dev/null'
 
 # Another program holds the port, and a new Larkmoor claims it all the same (its look at
 # devices/active shown "none", as in the instant between two uses of the port by that program):
@@ -211,6 +253,22 @@ check "without /etc/localtime the helper sets hh:54:30 UTC" \
     "$([ $status = 0 ] && [ "$(date -u +%M:%S | cut -c1-4)" = 54:3 ] && echo true)" \
     "status $status, clock at $(date -u +%T) UTC"
 mv /etc/localtime.kept /etc/localtime
+
+# Without the package's folder (a build tree): one Larkmoor per user, in a folder of its own.
+kill $pid
+within 5 sh -c '! pidof larkmoor >/dev/null'
+mv $folder $folder.kept
+as_user /usr/bin/larkmoor >/tmp/larkmoor.log 2>&1 &
+within 30 sh -c "pidof larkmoor >/dev/null"
+pid=$(pidof larkmoor)
+sleep 2
+as_user timeout 20 /usr/bin/larkmoor >/tmp/second.log 2>&1
+status=$?
+check "without the package's folder a second start of the same user shows the first" \
+    "$([ $status = 0 ] && [ "$(pidof larkmoor)" = "$pid" ] && [ "$(stat -c '%a %U' /tmp/larkmoor-1000)" = "700 studio" ] && echo true)" \
+    "status $status; running: $(pidof larkmoor); $(stat -c '%a %U' /tmp/larkmoor-1000)"
+kill $pid
+mv $folder.kept $folder
 
 echo "@larkmoor said: $(tr '\n' '|' </tmp/larkmoor.log)"
 echo "@done at $(up)s"

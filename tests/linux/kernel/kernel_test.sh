@@ -56,8 +56,8 @@ put /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf usr/share/fonts/truetype/dej
 put /etc/fonts/fonts.conf etc/fonts/fonts.conf
 put /usr/share/zoneinfo/Asia/Kolkata usr/share/zoneinfo/Asia/Kolkata
 mkdir -p "$root/etc" "$root/home/studio/run" "$root/proc" "$root/sys" "$root/dev"
-printf 'root:x:0:0::/root:/bin/sh\nstudio:x:1000:1000::/home/studio:/bin/sh\n' >"$root/etc/passwd"
-printf 'root:x:0:\nlp:x:7:studio\nlarkmoor:x:999:studio\n_larkmoor-rtc:x:998:\nstudio:x:1000:\n' >"$root/etc/group"
+printf 'root:x:0:0::/root:/bin/sh\nstudio:x:1000:1000::/home/studio:/bin/sh\nsecond:x:1001:1001::/tmp:/bin/sh\n' >"$root/etc/passwd"
+printf 'root:x:0:\nlp:x:7:studio,second\nlarkmoor:x:999:studio,second\n_larkmoor-rtc:x:998:\nstudio:x:1000:\nsecond:x:1001:\n' >"$root/etc/group"
 printf 'parport[0-9]* root:lp 660\nrtc0 root:_larkmoor-rtc 640\n' >"$root/etc/mdev.conf"
 (cd "$root" && find . | cpio -o -H newc --owner=0:0 2>/dev/null) >"$work/initrd"
 echo "initramfs $(( $(stat -c %s "$work/initrd") / 1048576 )) MiB after $(elapsed)s"
