@@ -463,8 +463,8 @@ TEST(OnePerPc, AStartInAnotherSessionIsToldAndTakesOverASecondInThisOneAsksToBeS
 
 // The program itself, beside a port library that never ends its start-up (holding the loader
 // lock), started twice: the second restores the first's window and ends; the first's clock ticks
-// on, and "Exit" ends it all the same.
-TEST(LarkmoorExe, ASecondStartShowsTheFirstWhichTicksBesideAHungLibraryAndEndsAtExit) {
+// on, and a WM_CLOSE sent to its window ends the process all the same.
+TEST(LarkmoorExe, ASecondStartShowsTheFirstWhichTicksBesideAHungLibraryAndEndsAtASentClose) {
     Folder folder("Larkmoor Stuck");
     const std::string program = folder.path + "\\larkmoor.exe";
     ASSERT_TRUE(std::filesystem::copy_file(LARKMOOR_EXE, program));
@@ -486,7 +486,7 @@ TEST(LarkmoorExe, ASecondStartShowsTheFirstWhichTicksBesideAHungLibraryAndEndsAt
     GetDlgItemTextA(window, 101, before, sizeof before); // lblTime, the second control
     Sleep(1500);
     EXPECT_STRNE((GetDlgItemTextA(window, 101, after, sizeof after), after), before);
-    PostMessageA(window, WM_COMMAND, 1000, 0); // "Exit", the menu's first command
+    SendMessageA(window, WM_CLOSE, 0, 0); // as setup and the uninstaller close it
     EXPECT_EQ(WaitForSingleObject(first, 3000), WAIT_OBJECT_0);
     for (HANDLE process : {first, second}) // where one did not end, so that the run goes on
         TerminateProcess(process, 1), WaitForSingleObject(process, 3000), CloseHandle(process);
