@@ -43,14 +43,30 @@ bool Taken(DWORD wait) {
     return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
 }
 
-// Brings the main window of this process to the front each time a later start asks.
+// This process's top-level window of the given class and title: its main window, or, while it
+// waits for another session's Larkmoor, the message that says so.
+HWND OwnWindow(const char* windowClass, const std::string& title) {
+    for (HWND window = nullptr;
+         (window = FindWindowExA(nullptr, window, windowClass, title.c_str()));) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId())
+            return window;
+    }
+    return nullptr;
+}
+
+// Brings the main window of this process, or the message it shows while it waits, to the front
+// each time a later start in this session asks.
 void ShowWhenAsked(const std::string& title, const std::string& eventName) {
     HANDLE asked = CreateEventA(Access(kEventAccess).Attributes(), FALSE, FALSE, eventName.c_str());
     if (!asked)
         return;
     StartThread([asked, title] {
         while (WaitForSingleObject(asked, INFINITE) == WAIT_OBJECT_0) {
-            HWND window = FindWindowA(kWin32FormClass, title.c_str());
+            HWND window = OwnWindow(kWin32FormClass, title);
+            if (!window)
+                window = OwnWindow("#32770", title); // a message box's class
             if (!window)
                 continue;
             if (IsIconic(window))
@@ -83,13 +99,15 @@ bool HoldThePc(const std::string& title, const std::function<void(const std::str
     if (!mutex)
         return true; // the PC cannot tell: two are better than none
     if (!held && !Taken(WaitForSingleObject(mutex, 0))) {
-        if (AskToShow(eventName))
+        if (AskToShow(eventName)) // the running one, or one that waits in this session
             return false;
+        ShowWhenAsked(title, eventName);
         tell(title + " already runs on this PC, in another user's session.\nOnly one may run, "
                      "since each sets the clock and reads the port. This one starts by itself "
                      "once that one has ended.");
         while (!Taken(WaitForSingleObject(mutex, INFINITE))) {
         }
+        return true;
     }
     ShowWhenAsked(title, eventName);
     return true;

@@ -12,7 +12,7 @@ namespace larkmoor {
 // the PC, which it then does until it ends. Where the running one is in this session, it is asked
 // to bring its main window, titled `title`, to the front, and the result is false: this process
 // should end. Where it runs in another session, `tell` is given what to say, and this waits until
-// that one ends.
+// that one ends; a later start in this session then brings what was told to the front and ends.
 bool HoldThePc(const std::string& title, const std::function<void(const std::string&)>& tell);
 
 } // namespace larkmoor
