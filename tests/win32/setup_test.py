@@ -116,9 +116,9 @@ def start():
     wine("wineboot", "--init")
     for service in ("RpcSs", "Schedule"):
         wait_for_service(service)
-    # Windows Time as a service Wine lacks, played by Wine's print spooler: running, and set to
+    # Windows Time as a service Wine lacks, played by Wine's update service: running, and set to
     # start automatically, as Windows ships it.
-    wine("sc", "create", "W32Time", "binpath=", r"C:\windows\system32\spoolsv.exe", "start=", "auto",
+    wine("sc", "create", "W32Time", "binpath=", r"C:\windows\system32\wuauserv.exe", "start=", "auto",
          check=True)
     wait_for_service("W32Time")
 
