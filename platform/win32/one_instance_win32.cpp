@@ -5,18 +5,23 @@
 
 #include <sddl.h>
 
+#include <cstring>
+
 namespace larkmoor {
 
 namespace {
 
 // The running one holds a mutex in the Global\ namespace, one for all sessions (present since XP),
 // until it ends; Windows lets it go however the process ends, as abandoned. Any signed-in user may
-// wait on it (SYNCHRONIZE), so that a start in another session can take over. In its own session
-// it waits on an event that any user may set (EVENT_MODIFY_STATE), so that a start that is not
-// elevated can ask an elevated one to come to the front, which it could not do itself: an elevated
-// process's objects carry its high integrity level, which no normal start may write to, so the
-// event is labelled medium (a label XP does not know: there it goes without).
-constexpr const char* kMutexAccess = "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100000;;;AU)";
+// wait on it (SYNCHRONIZE), so that a start in another session can take over, and read its rights
+// (READ_CONTROL), by which a start tells it from a name that another program took first. In its own
+// session it waits on an event that any user may set (EVENT_MODIFY_STATE), so that a start that is
+// not elevated can ask an elevated one to come to the front, which it could not do itself: an
+// elevated process's objects carry its high integrity level, which no normal start may write to, so
+// the event is labelled medium (a label XP does not know: there it goes without).
+constexpr const char* kMutexAccess = "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120000;;;AU)";
+constexpr ACCESS_MASK kMutexUsers = SYNCHRONIZE | READ_CONTROL;
+constexpr int kNames = 4; // "Larkmoor", then "Larkmoor 2" and on where others hold those
 constexpr const char* kEventAccess = "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100002;;;AU)S:(ML;;NW;;;ME)";
 
 // Security attributes from a descriptor in SDDL, freed with their owner; without its label (S:)
@@ -37,6 +42,31 @@ class Access {
   private:
     SECURITY_ATTRIBUTES attributes_{sizeof attributes_, nullptr, FALSE};
 };
+
+// True when the mutex has the rights every Larkmoor gives it: every signed-in user (S-1-5-11) may
+// wait on it and read them, and no more. A program that takes the name first, by mistake or to keep
+// Larkmoor waiting for ever, makes it with rights of its own, which this start may not even read.
+bool MadeByLarkmoor(HANDLE mutex) {
+    alignas(ACL) unsigned char buffer[1024];
+    auto* descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(buffer);
+    DWORD needed = 0;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetKernelObjectSecurity(mutex, DACL_SECURITY_INFORMATION, descriptor, sizeof buffer,
+                                 &needed) ||
+        !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || !dacl)
+        return false;
+    static const unsigned char kUsers[] = {1, 1, 0, 0, 0, 0, 0, 5, 11, 0, 0, 0}; // S-1-5-11
+    auto* ace = reinterpret_cast<const unsigned char*>(dacl + 1);
+    for (WORD i = 0; i < dacl->AceCount;
+         ++i, ace += reinterpret_cast<const ACE_HEADER*>(ace)->AceSize) {
+        const auto* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        if (allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && allowed->Mask == kMutexUsers &&
+            std::memcmp(&allowed->SidStart, kUsers, sizeof kUsers) == 0)
+            return true;
+    }
+    return false;
+}
 
 // An abandoned mutex counts as ended: its holder is gone, and the mutex is now this thread's.
 bool Taken(DWORD wait) {
@@ -90,12 +120,19 @@ bool AskToShow(const std::string& eventName) {
 } // namespace
 
 bool HoldThePc(const std::string& title, const std::function<void(const std::string&)>& tell) {
-    const std::string name = "Global\\" + title, eventName = "Local\\" + title + " show";
-    // The handle stays open for the life of the process, which Windows closes at its end.
-    HANDLE mutex = CreateMutexA(Access(kMutexAccess).Attributes(), TRUE, name.c_str());
-    bool held = mutex && GetLastError() != ERROR_ALREADY_EXISTS;
-    if (!mutex) // another user's: it may only be waited on
-        mutex = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+    const std::string eventName = "Local\\" + title + " show";
+    HANDLE mutex = nullptr;
+    bool held = false;
+    for (int n = 1; n <= kNames && !mutex; ++n) {
+        const std::string name = "Global\\" + title + (n > 1 ? " " + std::to_string(n) : "");
+        // The handle stays open for the life of the process, which Windows closes at its end.
+        mutex = CreateMutexA(Access(kMutexAccess).Attributes(), TRUE, name.c_str());
+        held = mutex && GetLastError() != ERROR_ALREADY_EXISTS;
+        if (!mutex) // another user's: it may only be waited on, and its rights read
+            mutex = OpenMutexA(kMutexUsers, FALSE, name.c_str());
+        if (mutex && !held && !MadeByLarkmoor(mutex))
+            CloseHandle(mutex), mutex = nullptr; // someone else's: the next name
+    }
     if (!mutex)
         return true; // the PC cannot tell: two are better than none
     if (!held && !Taken(WaitForSingleObject(mutex, 0))) {

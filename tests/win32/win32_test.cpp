@@ -436,13 +436,19 @@ TEST(Win32Launcher, ANormalFileIsStartedAsOneFileAndTheRegistryIsOnlyRead) {
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName), ERROR_SUCCESS);
 }
 
-// The mutex of the running one, held by a thread of this test as another session's Larkmoor, which
-// has no window here; with the event of one in this session, it is asked to show its window.
+// The name taken first by another program, with rights of its own; the next one held by a thread of
+// this test as another session's Larkmoor, which has no window here; with the event of one in this
+// session, it is asked to show its window.
 TEST(OnePerPc, AStartInAnotherSessionIsToldAndTakesOverASecondInThisOneAsksToBeShown) {
     const std::string title = "Larkmoor Test " + std::to_string(GetCurrentProcessId());
+    HANDLE squatter = CreateMutexA(nullptr, TRUE, ("Global\\" + title).c_str());
+    SECURITY_ATTRIBUTES larkmoors{sizeof larkmoors, nullptr, FALSE}; // as every Larkmoor makes it
+    ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120000;;;AU)", SDDL_REVISION_1,
+        &larkmoors.lpSecurityDescriptor, nullptr);
     Event holding(true), ended(true), done(true);
     StartThread([&] { // ends without letting go: abandoned
-        CreateMutexA(nullptr, TRUE, ("Global\\" + title).c_str());
+        CreateMutexA(&larkmoors, TRUE, ("Global\\" + title + " 2").c_str());
         SignalObjectAndWait(holding.Handle(), ended.Handle(), INFINITE, FALSE);
     });
     WaitForSingleObject(holding.Handle(), INFINITE);
@@ -477,6 +483,7 @@ TEST(OnePerPc, AStartInAnotherSessionIsToldAndTakesOverASecondInThisOneAsksToBeS
             allowed |= ace->Mask;
     EXPECT_EQ(allowed & EVENT_MODIFY_STATE, EVENT_MODIFY_STATE);
     LocalFree(users), LocalFree(descriptor), CloseHandle(asked);
+    LocalFree(larkmoors.lpSecurityDescriptor), CloseHandle(squatter);
     SetEvent(done.Handle());
 }
 
