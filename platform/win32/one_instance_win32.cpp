@@ -43,31 +43,6 @@ class Access {
     SECURITY_ATTRIBUTES attributes_{sizeof attributes_, nullptr, FALSE};
 };
 
-// True when the mutex has the rights every Larkmoor gives it: every signed-in user (S-1-5-11) may
-// wait on it and read them, and no more. A program that takes the name first, by mistake or to keep
-// Larkmoor waiting for ever, makes it with rights of its own, which this start may not even read.
-bool MadeByLarkmoor(HANDLE mutex) {
-    alignas(ACL) unsigned char buffer[1024];
-    auto* descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(buffer);
-    DWORD needed = 0;
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (!GetKernelObjectSecurity(mutex, DACL_SECURITY_INFORMATION, descriptor, sizeof buffer,
-                                 &needed) ||
-        !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || !dacl)
-        return false;
-    static const unsigned char kUsers[] = {1, 1, 0, 0, 0, 0, 0, 5, 11, 0, 0, 0}; // S-1-5-11
-    auto* ace = reinterpret_cast<const unsigned char*>(dacl + 1);
-    for (WORD i = 0; i < dacl->AceCount;
-         ++i, ace += reinterpret_cast<const ACE_HEADER*>(ace)->AceSize) {
-        const auto* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(ace);
-        if (allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && allowed->Mask == kMutexUsers &&
-            std::memcmp(&allowed->SidStart, kUsers, sizeof kUsers) == 0)
-            return true;
-    }
-    return false;
-}
-
 // An abandoned mutex counts as ended: its holder is gone, and the mutex is now this thread's.
 bool Taken(DWORD wait) {
     return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
@@ -119,6 +94,29 @@ bool AskToShow(const std::string& eventName) {
 
 } // namespace
 
+unsigned long AllowedToEveryUser(void* object) {
+    alignas(ACL) unsigned char buffer[1024];
+    auto* descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(buffer);
+    DWORD needed = 0;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, descriptor, sizeof buffer,
+                                 &needed) ||
+        !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || !dacl)
+        return 0;
+    static const unsigned char kUsers[] = {1, 1, 0, 0, 0, 0, 0, 5, 11, 0, 0, 0}; // S-1-5-11
+    ACCESS_MASK allowed = 0;
+    auto* ace = reinterpret_cast<const unsigned char*>(dacl + 1);
+    for (WORD i = 0; i < dacl->AceCount;
+         ++i, ace += reinterpret_cast<const ACE_HEADER*>(ace)->AceSize) {
+        const auto* entry = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        if (entry->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            std::memcmp(&entry->SidStart, kUsers, sizeof kUsers) == 0)
+            allowed |= entry->Mask;
+    }
+    return allowed;
+}
+
 bool HoldThePc(const std::string& title, const std::function<void(const std::string&)>& tell) {
     const std::string eventName = "Local\\" + title + " show";
     HANDLE mutex = nullptr;
@@ -130,8 +128,11 @@ bool HoldThePc(const std::string& title, const std::function<void(const std::str
         held = mutex && GetLastError() != ERROR_ALREADY_EXISTS;
         if (!mutex) // another user's: it may only be waited on, and its rights read
             mutex = OpenMutexA(kMutexUsers, FALSE, name.c_str());
-        if (mutex && !held && !MadeByLarkmoor(mutex))
-            CloseHandle(mutex), mutex = nullptr; // someone else's: the next name
+        // Every Larkmoor makes its name with these rights for every user, and no more. A program
+        // that takes the name first, by mistake or to keep Larkmoor waiting for ever, makes it
+        // with rights of its own, which this start may not even read: the next name, then.
+        if (mutex && !held && AllowedToEveryUser(mutex) != kMutexUsers)
+            CloseHandle(mutex), mutex = nullptr;
     }
     if (!mutex)
         return true; // the PC cannot tell: two are better than none

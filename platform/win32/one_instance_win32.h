@@ -15,4 +15,8 @@ namespace larkmoor {
 // that one ends; a later start in this session then brings what was told to the front and ends.
 bool HoldThePc(const std::string& title, const std::function<void(const std::string&)>& tell);
 
+// The rights that every signed-in user (Authenticated Users) holds on a kernel object, by the
+// object's own list; 0 where this process may not read it.
+unsigned long AllowedToEveryUser(void* object);
+
 } // namespace larkmoor

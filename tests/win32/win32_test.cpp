@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <aclapi.h>
 #include <sddl.h>
 #include <wbemidl.h>
 
@@ -469,20 +468,8 @@ TEST(OnePerPc, AStartInAnotherSessionIsToldAndTakesOverASecondInThisOneAsksToBeS
     // Also one without elevation, whose token Wine does not tell apart: every signed-in user may
     // set the event (Authenticated Users).
     HANDLE asked = OpenEventA(READ_CONTROL, FALSE, ("Local\\" + title + " show").c_str());
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    PSID users = nullptr;
-    ACCESS_MASK allowed = 0;
-    GetSecurityInfo(asked, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                    nullptr, &descriptor);
-    ConvertStringSidToSidA("AU", &users);
-    ACCESS_ALLOWED_ACE* ace = nullptr;
-    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i)
-        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && EqualSid(&ace->SidStart, users) &&
-            ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE)
-            allowed |= ace->Mask;
-    EXPECT_EQ(allowed & EVENT_MODIFY_STATE, EVENT_MODIFY_STATE);
-    LocalFree(users), LocalFree(descriptor), CloseHandle(asked);
+    EXPECT_EQ(AllowedToEveryUser(asked) & EVENT_MODIFY_STATE, EVENT_MODIFY_STATE);
+    CloseHandle(asked);
     LocalFree(larkmoors.lpSecurityDescriptor), CloseHandle(squatter);
     SetEvent(done.Handle());
 }
