@@ -29,7 +29,7 @@ def wine(*args, check=False):
     # outlive the command, so a pipe would not close.
     with tempfile.TemporaryFile("w+", errors="replace") as output:
         result = subprocess.run([runner, *args], env=env, stdout=output, stderr=subprocess.STDOUT,
-                                timeout=300)
+                                timeout=300, cwd=work)
         output.seek(0)
         result.stdout = output.read()
     assert not check or result.returncode == 0, f"{args}: {result.returncode} {result.stdout}"
@@ -177,8 +177,8 @@ def main():
     run_setup()
     folder = installed()
     first = one_running()
-    assert not os.path.exists(os.path.join(share, "ran")), "a stand-in beside setup was run"
-    assert not os.path.exists(unix(folder + r"\ran")), "a stand-in beside setup was run"
+    for where in (share, work, unix(folder)):  # setup's folder, its current one, the installed one
+        assert not os.path.exists(os.path.join(where, "ran")), f"a stand-in was run in {where}"
 
     # Over the running Larkmoor, with a file lost and an old Startup shortcut: the running one
     # closes when asked, the files are put back, and the new one is the only one running.
