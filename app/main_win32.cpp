@@ -1,5 +1,6 @@
 // Starts Larkmoor on Windows, with the Win32 window system.
 #include "platform/win32/one_instance_win32.h"
+#include "platform/win32/readiness_win32.h"
 #include "platform/win32/window_win32.h"
 #include "platform/win32/worker_win32.h"
 #include "program.h"
@@ -17,7 +18,9 @@ void TellBeside(const std::string& text) {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    if (!larkmoor::HoldThePc(larkmoor::kTitle, TellBeside))
+    const bool right = larkmoor::SystemReadinessCalls().holdsTimePrivilege().value_or(false);
+    if (!larkmoor::HoldThePc(larkmoor::kTitle, TellBeside, right,
+                             [] { TerminateProcess(GetCurrentProcess(), 0); }))
         return 0;
     int code = 0;
     {

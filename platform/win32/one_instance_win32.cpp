@@ -92,6 +92,28 @@ bool AskToShow(const std::string& eventName) {
     return set;
 }
 
+// A start that holds the right to set the clock asks a running one that lacks it (started from the
+// Start menu without elevation, before the logon task's) to make way, and waits for it to end: true
+// once this start holds the name. Where the running one holds the right too, nothing listens.
+bool TakeOver(HANDLE mutex, const std::string& eventName) {
+    HANDLE asked = OpenEventA(EVENT_MODIFY_STATE, FALSE, eventName.c_str());
+    if (!asked)
+        return false;
+    SetEvent(asked);
+    CloseHandle(asked);
+    return Taken(WaitForSingleObject(mutex, 5000));
+}
+
+// In one that lacks the right: ends it when a start that holds it asks.
+void EndWhenTakenOver(const std::string& eventName, const std::function<void()>& end) {
+    HANDLE asked = CreateEventA(Access(kEventAccess).Attributes(), FALSE, FALSE, eventName.c_str());
+    if (asked)
+        StartThread([asked, end] {
+            if (WaitForSingleObject(asked, INFINITE) == WAIT_OBJECT_0)
+                end();
+        });
+}
+
 } // namespace
 
 unsigned long AllowedToEveryUser(void* object) {
@@ -117,12 +139,14 @@ unsigned long AllowedToEveryUser(void* object) {
     return allowed;
 }
 
-bool HoldThePc(const std::string& title, const std::function<void(const std::string&)>& tell) {
+bool HoldThePc(const std::string& title, const std::function<void(const std::string&)>& tell,
+               bool holdsRight, const std::function<void()>& end) {
     const std::string eventName = "Local\\" + title + " show";
+    std::string name;
     HANDLE mutex = nullptr;
     bool held = false;
     for (int n = 1; n <= kNames && !mutex; ++n) {
-        const std::string name = "Global\\" + title + (n > 1 ? " " + std::to_string(n) : "");
+        name = "Global\\" + title + (n > 1 ? " " + std::to_string(n) : "");
         // The handle stays open for the life of the process, which Windows closes at its end.
         mutex = CreateMutexA(Access(kMutexAccess).Attributes(), TRUE, name.c_str());
         held = mutex && GetLastError() != ERROR_ALREADY_EXISTS;
@@ -136,7 +160,9 @@ bool HoldThePc(const std::string& title, const std::function<void(const std::str
     }
     if (!mutex)
         return true; // the PC cannot tell: two are better than none
-    if (!held && !Taken(WaitForSingleObject(mutex, 0))) {
+    const std::string takeOver = name + " take over";
+    if (!held && !Taken(WaitForSingleObject(mutex, 0)) &&
+        !(holdsRight && TakeOver(mutex, takeOver))) {
         if (AskToShow(eventName)) // the running one, or one that waits in this session
             return false;
         ShowWhenAsked(title, eventName);
@@ -145,9 +171,11 @@ bool HoldThePc(const std::string& title, const std::function<void(const std::str
                      "once that one has ended.");
         while (!Taken(WaitForSingleObject(mutex, INFINITE))) {
         }
-        return true;
+    } else {
+        ShowWhenAsked(title, eventName);
     }
-    ShowWhenAsked(title, eventName);
+    if (!holdsRight && end)
+        EndWhenTakenOver(takeOver, end);
     return true;
 }
 

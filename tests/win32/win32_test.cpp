@@ -472,6 +472,16 @@ TEST(OnePerPc, AStartInAnotherSessionIsToldAndTakesOverASecondInThisOneAsksToBeS
     CloseHandle(asked);
     LocalFree(larkmoors.lpSecurityDescriptor), CloseHandle(squatter);
     SetEvent(done.Handle());
+    // One without the right to set the clock, asked by a start that holds it, ends (its thread,
+    // here): that start holds the PC.
+    Event endAsked(true), holds(true);
+    StartThread([&] {
+        HoldThePc(title + " right", {}, false, [&] { SetEvent(endAsked.Handle()); });
+        SetEvent(holds.Handle()), WaitForSingleObject(endAsked.Handle(), INFINITE);
+    });
+    WaitForSingleObject(holds.Handle(), INFINITE);
+    EXPECT_TRUE(
+        HoldThePc(title + " right", [](const std::string& text) { ADD_FAILURE() << text; }));
 }
 
 // The program itself, beside a port library that never ends its start-up (holding the loader
