@@ -445,7 +445,7 @@ TEST(OnePerPc, AStartInAnotherSessionIsToldAndTakesOverASecondInThisOneAsksToBeS
     ConvertStringSecurityDescriptorToSecurityDescriptorA(
         "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120000;;;AU)", SDDL_REVISION_1,
         &larkmoors.lpSecurityDescriptor, nullptr);
-    Event holding(true), ended(true), done(true);
+    Event holding(true), ended(true), done(true), waiting(true);
     StartThread([&] { // ends without letting go: abandoned
         CreateMutexA(&larkmoors, TRUE, ("Global\\" + title + " 2").c_str());
         SignalObjectAndWait(holding.Handle(), ended.Handle(), INFINITE, FALSE);
@@ -454,10 +454,11 @@ TEST(OnePerPc, AStartInAnotherSessionIsToldAndTakesOverASecondInThisOneAsksToBeS
     std::string told;
     std::atomic<int> held = -1;
     StartThread([&] { // holds the PC until the test ends
-        held = HoldThePc(title, [&](const std::string& text) { told = text; });
+        held = HoldThePc(title,
+                         [&](const std::string& text) { told = text, SetEvent(waiting.Handle()); });
         WaitForSingleObject(done.Handle(), INFINITE);
     });
-    Sleep(500); // told, and waiting: a second start in this session asks it to show and ends
+    WaitForSingleObject(waiting.Handle(), 10000); // a second start here asks it to show, ends
     EXPECT_FALSE(HoldThePc(title, [](const std::string& text) { ADD_FAILURE() << text; }));
     SetEvent(ended.Handle());
     for (int i = 0; i < 300 && held == -1; ++i)
