@@ -119,12 +119,17 @@ Var Tools ; the folder of Windows' own schtasks and taskkill
       System::Call "user32::GetWindowThreadProcessId(p r0, *i .r1)"
       System::Call "kernel32::OpenProcess(i 0x100001, i 0, i r1) p .r2" ; SYNCHRONIZE, TERMINATE
       ${Log} "Asking the running ${TITLE} (process $1) to close"
+      System::Call "kernel32::GetTickCount() i .r4"
       SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
       System::Call "kernel32::WaitForSingleObject(p r2, i 5000) i .r3"
       ${If} $3 <> 0
         ${Log} "It did not close within 5 s: ending it"
         System::Call "kernel32::TerminateProcess(p r2, i 1)"
         System::Call "kernel32::WaitForSingleObject(p r2, i 5000)"
+      ${Else}
+        System::Call "kernel32::GetTickCount() i .r3"
+        IntOp $3 $3 - $4
+        ${Log} "It closed within $3 ms"
       ${EndIf}
       System::Call "kernel32::CloseHandle(p r2)"
     ${EndIf}
