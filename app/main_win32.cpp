@@ -3,6 +3,7 @@
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/one_instance_win32.h"
 #include "platform/win32/port_host_win32.h"
+#include "platform/win32/readiness_win32.h"
 #include "platform/win32/window_win32.h"
 #include "platform/win32/worker_win32.h"
 #include "program.h"
@@ -22,7 +23,11 @@ void TellBeside(const std::string& text) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (const auto host = larkmoor::ParseHostCommandLine(GetCommandLineA()))
         return larkmoor::RunPortHost(*host);
-    if (!larkmoor::HoldThePc(larkmoor::kTitle, TellBeside))
+    // Asked to make way for a start that may set the clock, this one ends at once; its port host
+    // goes with it (its job).
+    const bool right = larkmoor::SystemReadinessCalls().holdsTimePrivilege().value_or(false);
+    if (!larkmoor::HoldThePc(larkmoor::kTitle, TellBeside, right,
+                             [] { TerminateProcess(GetCurrentProcess(), 0); }))
         return 0;
     larkmoor::KeepClockReadingsTogether();
     larkmoor::Win32WindowSystem windows(instance);

@@ -5,10 +5,12 @@
 ; definition with the installed path (Vista to 11) or an All Users Startup shortcut (XP), installs a
 ; port library that lies beside it, can stop and disable Windows Time, and starts Larkmoor the way
 ; logon will. Silent with /S; /KEEPTIME keeps Windows Time, /NOSTART starts nothing, /UNINSTALL
-; removes an installed Larkmoor and waits for the removal. Exit codes:
-;   0 done, 1 cancelled, 2 nothing installed (not an administrator, or files could not be written),
-;   3 installed but not started at logon (the task could not be registered),
-;   4 installed but Windows Time could not be stopped and disabled.
+; removes an installed Larkmoor and waits for the removal. Exit codes (where several apply, the
+; lowest):
+;   0 done, 1 cancelled, 2 nothing installed (not an administrator, the files could not be written,
+;   or a folder that users may write), 3 installed but not started at logon (the task could not be
+;   registered), 4 installed but Windows Time could not be stopped and disabled, 5 installed
+;   without a port library.
 ; What it did goes to the details list and to %TEMP%\larkmoor-setup.log (the uninstaller's to
 ; larkmoor-uninstall.log there).
 
@@ -31,11 +33,16 @@ ${StrStr}
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${TITLE}"
 !define TIME_SERVICE W32Time
 !define TASK ${TITLE}
+!define REMOVING "Global\${TITLE} uninstall" ; held while an uninstaller removes its own folder
+!define SYNCHRONIZE 0x100000
 !define WINDOW_CLASS LarkmoorForm ; kWin32FormClass in platform/win32/window_win32.h
+!searchparse "${VERSION}" "" VERSION_MAJOR "." VERSION_MINOR "."
 
 Name "${TITLE}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES32\${TITLE}"
+; An upgrade without /D= goes where the installed one is.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" InstallLocation
 BrandingText "${TITLE} ${VERSION_TEXT}"
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey ProductName "${TITLE}"
@@ -49,6 +56,9 @@ Var NoStart
 Var Failure
 Var FinishText
 Var TaskRegistered
+Var NoPortLibrary
+Var Ended ; 1 where setup ended a running Larkmoor
+Var Tools ; the folder of Windows' own schtasks and taskkill
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
@@ -73,6 +83,14 @@ Var TaskRegistered
 !macroend
 !define Log "!insertmacro Log"
 
+; Ends setup with the given exit code, the log closed.
+!macro Quit code
+  ${Log} "Done (exit code ${code})"
+  FileClose $Log
+  SetErrorLevel ${code}
+  Abort
+!macroend
+
 !macro OpenLog name
   FileOpen $Log "$TEMP\${name}" a
   FileSeek $Log 0 END
@@ -80,27 +98,56 @@ Var TaskRegistered
   ${Log} "${TITLE} ${VERSION_TEXT}, $2-$1-$0 $4:$5:$6, $CMDLINE"
 !macroend
 
+; Windows' own tools, by full path: a program of the same name in the current folder or beside the
+; setup program (a Downloads folder, a share) would otherwise run in their place, elevated. A
+; 32-bit setup on 64-bit Windows sees the 32-bit system folder as $SYSDIR; Sysnative is the
+; native one, which only such a process sees (and XP x64 only with an update).
+!macro FindTools
+  StrCpy $Tools "$SYSDIR"
+  ${IfThen} ${FileExists} "$WINDIR\Sysnative\schtasks.exe" ${|} StrCpy $Tools "$WINDIR\Sysnative" ${|}
+!macroend
+
 ; Functions both the setup and the uninstaller need (the uninstaller's carry the prefix "un.").
 !macro SharedFunctions un
   ; Ends a running Larkmoor: asks its window to close, gives it 5 s, then ends it; then ends any
   ; left in other sessions, whose windows cannot be seen from here.
   Function ${un}EndLarkmoor
+    StrCpy $Ended 0
     FindWindow $0 "${WINDOW_CLASS}" "${TITLE}"
     ${If} $0 <> 0
+      StrCpy $Ended 1
       System::Call "user32::GetWindowThreadProcessId(p r0, *i .r1)"
       System::Call "kernel32::OpenProcess(i 0x100001, i 0, i r1) p .r2" ; SYNCHRONIZE, TERMINATE
       ${Log} "Asking the running ${TITLE} (process $1) to close"
+      System::Call "kernel32::GetTickCount() i .r4"
       SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
       System::Call "kernel32::WaitForSingleObject(p r2, i 5000) i .r3"
       ${If} $3 <> 0
         ${Log} "It did not close within 5 s: ending it"
         System::Call "kernel32::TerminateProcess(p r2, i 1)"
         System::Call "kernel32::WaitForSingleObject(p r2, i 5000)"
+      ${Else}
+        System::Call "kernel32::GetTickCount() i .r3"
+        IntOp $3 $3 - $4
+        ${Log} "It closed within $3 ms"
       ${EndIf}
       System::Call "kernel32::CloseHandle(p r2)"
     ${EndIf}
-    nsExec::Exec 'taskkill /F /IM larkmoor.exe'
+    nsExec::Exec '"$Tools\taskkill.exe" /F /IM larkmoor.exe'
     Pop $0
+    ${IfThen} $0 = 0 ${|} StrCpy $Ended 1 ${|}
+    ; taskkill returns before the processes it ended are gone, and the program's file stays in use
+    ; until they are: wait up to 5 s until it may be written.
+    ${For} $1 1 20
+      ${IfNotThen} ${FileExists} "$INSTDIR\larkmoor.exe" ${|} ${Break} ${|}
+      ClearErrors
+      FileOpen $2 "$INSTDIR\larkmoor.exe" a
+      ${IfNot} ${Errors}
+        FileClose $2
+        ${Break}
+      ${EndIf}
+      Sleep 250
+    ${Next}
   FunctionEnd
 
   ; Removes shortcuts to Larkmoor from the Startup folders of all users and of this user, so that
@@ -150,7 +197,9 @@ Section "${TITLE}" SecProgram
   SectionIn RO
   SetShellVarContext all
   !insertmacro OpenLog larkmoor-setup.log
+  !insertmacro FindTools
   StrCpy $Failure 0
+  Call SecureFolder
   Call EndLarkmoor
   Call RemoveStartupShortcuts
 
@@ -161,10 +210,16 @@ Section "${TITLE}" SecProgram
   File "/oname=README.txt" "${README}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   ${If} ${Errors}
-    ${Log} "Files could not be written to $INSTDIR: nothing was installed"
-    FileClose $Log
-    SetErrorLevel 2
-    Abort
+    ${Log} "Files could not be written to $INSTDIR (one is in use?): nothing was installed"
+    ; The one that was running is started again, as it was before.
+    ${If} $Ended = 1
+      nsExec::Exec '"$Tools\schtasks.exe" /query /tn ${TASK}'
+      Pop $0
+      ${IfThen} $0 = 0 ${|} StrCpy $TaskRegistered 1 ${|}
+      Call StartLarkmoor
+      ${Log} "Started the ${TITLE} that was running again"
+    ${EndIf}
+    !insertmacro Quit 2
   ${EndIf}
   ${Log} "Installed larkmoor.exe in $INSTDIR"
   Call InstallPortLibrary
@@ -202,6 +257,7 @@ Section "Disable Windows Time" SecTime
     ${If} $2 = 0
     ${OrIf} $1 <> 1
       ${Log} "Windows Time could not be stopped and disabled"
+      StrCpy $FinishText "$FinishText$\r$\n$\r$\nWindows Time could not be stopped and disabled: it may move the clock back after Larkmoor sets it."
       ${IfThen} $Failure = 0 ${|} StrCpy $Failure 4 ${|}
     ${Else}
       ${Log} "Stopped Windows Time and set it to Disabled"
@@ -215,13 +271,24 @@ Section "-Finish"
   ${AndIf} $NoStart != 1
     Call StartLarkmoor
   ${EndIf}
+  ${If} $NoPortLibrary = 1
+  ${AndIf} $Failure = 0
+    StrCpy $Failure 5
+  ${EndIf}
   ${Log} "Done (exit code $Failure)"
   FileClose $Log
+  StrCpy $Log "" ; the Finish page's start opens it again
   SetErrorLevel $Failure
 SectionEnd
 
 Function .onInit
   SetShellVarContext all
+  ; An uninstaller that has just returned may still be removing its own file and folder.
+  System::Call "kernel32::OpenMutexW(i ${SYNCHRONIZE}, i 0, w '${REMOVING}') p .r0"
+  ${If} $0 P<> 0
+    System::Call "kernel32::WaitForSingleObject(p r0, i 30000)"
+    System::Call "kernel32::CloseHandle(p r0)"
+  ${EndIf}
   ${GetParameters} $R0
   ClearErrors
   ${GetOptions} $R0 "/UNINSTALL" $0
@@ -297,6 +364,7 @@ Function InstallPortLibrary
   ${Next}
   ${If} $R0 == ""
     ${Log} "No port library: put ntport.dll or inpout32.dll in $INSTDIR"
+    StrCpy $NoPortLibrary 1
     StrCpy $FinishText "$FinishText$\r$\n$\r$\nIt has no port library yet: copy ntport.dll or the 32-bit inpout32.dll into that folder, or put it beside this setup program and run setup again. Until then Larkmoor shows $\"No Port$\"."
   ${EndIf}
 FunctionEnd
@@ -321,13 +389,14 @@ Function StartAtLogon
     ${IfThen} ${Errors} ${|} ${ExitDo} ${|}
     ${StrStr} $3 $2 "<Command>"
     ${If} $3 != ""
-      StrCpy $2 '      <Command>"$INSTDIR\larkmoor.exe"</Command>$\r$\n'
+      Call XmlInstallDir
+      StrCpy $2 '      <Command>"$R6\larkmoor.exe"</Command>$\r$\n'
     ${EndIf}
     FileWriteUTF16LE $1 $2
   ${Loop}
   FileClose $0
   FileClose $1
-  nsExec::ExecToStack 'schtasks /create /tn ${TASK} /xml "$INSTDIR\larkmoor-task.xml" /f'
+  nsExec::ExecToStack '"$Tools\schtasks.exe" /create /tn ${TASK} /xml "$INSTDIR\larkmoor-task.xml" /f'
   Pop $0
   Pop $1
   ${If} $0 == 0
@@ -335,8 +404,69 @@ Function StartAtLogon
     ${Log} "Registered the logon task ${TASK} for $INSTDIR\larkmoor.exe"
   ${Else}
     ${Log} "The logon task could not be registered (schtasks: $0): $1"
+    StrCpy $FinishText "$FinishText$\r$\n$\r$\nThe logon task could not be registered (schtasks: $0): Larkmoor does not start at logon. See $TEMP\larkmoor-setup.log."
     StrCpy $Failure 3
   ${EndIf}
+FunctionEnd
+
+; $INSTDIR as the text of an XML element, in $R6: a folder's name may hold "&" (no "<" or ">").
+Function XmlInstallDir
+  StrCpy $R6 ""
+  StrCpy $R7 0
+  ${Do}
+    StrCpy $R8 "$INSTDIR" 1 $R7
+    ${IfThen} $R8 == "" ${|} ${ExitDo} ${|}
+    ${IfThen} $R8 == "&" ${|} StrCpy $R8 "&amp;" ${|}
+    StrCpy $R6 "$R6$R8"
+    IntOp $R7 $R7 + 1
+  ${Loop}
+FunctionEnd
+
+; The task runs larkmoor.exe elevated, so that only administrators may change what is in its
+; folder. Program Files gives that to its subfolders. Elsewhere (C:\Larkmoor, whose parent lets
+; every user make and fill folders) setup makes the folder itself, writable by administrators only,
+; or keeps using the one an earlier setup made so; one that is already there may hold anything a
+; user put in it: setup refuses it.
+Function SecureFolder
+  ${ForEach} $R1 0 1 + 1
+    ${IfThen} $R1 = 0 ${|} StrCpy $R2 "$PROGRAMFILES32\" ${|}
+    ${IfThen} $R1 = 1 ${|} StrCpy $R2 "$PROGRAMFILES64\" ${|}
+    StrLen $R3 $R2
+    StrCpy $R4 "$INSTDIR" $R3
+    ${IfThen} $R4 == $R2 ${|} Return ${|}
+  ${Next}
+  ReadRegStr $R4 HKLM "${UNINSTALL_KEY}" InstallLocation
+  ${If} ${FileExists} "$INSTDIR\*.*"
+  ${AndIf} $R4 != $INSTDIR
+    ${Log} "$INSTDIR is not under Program Files and was there before setup: users may have put files in it. Choose a new folder or one under Program Files: nothing was installed"
+    !insertmacro Quit 2
+  ${EndIf}
+  ; System and Administrators full control, Users read and run; not inherited from the parent.
+  System::Call "advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w 'O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)', i 1, *p .R5, p 0) i .R3"
+  System::Call "*(i 12, p R5, i 0) p .R6"
+  ${GetParent} "$INSTDIR" $R4
+  CreateDirectory "$R4"
+  System::Call "kernel32::CreateDirectoryW(w '$INSTDIR', p R6) i .R3"
+  ${If} $R3 = 0
+  ${AndIf} ${FileExists} "$INSTDIR\*.*"
+    ; Ours from before: its rights are set again, and passed on to the files in it.
+    System::Call "advapi32::GetSecurityDescriptorOwner(p R5, *p .R7, *i)"
+    System::Call "advapi32::GetSecurityDescriptorDacl(p R5, *i, *p .R8, *i)"
+    ; SE_FILE_OBJECT; OWNER, DACL and PROTECTED_DACL_SECURITY_INFORMATION
+    System::Call "advapi32::SetNamedSecurityInfoW(w '$INSTDIR', i 1, i 0x80000005, p R7, p 0, p R8, p 0) i .R3"
+    ${If} $R3 = 0
+      StrCpy $R3 1
+    ${Else}
+      StrCpy $R3 0
+    ${EndIf}
+  ${EndIf}
+  System::Free $R6
+  System::Call "kernel32::LocalFree(p R5)"
+  ${If} $R3 = 0
+    ${Log} "$INSTDIR could not be made writable by administrators only: nothing was installed"
+    !insertmacro Quit 2
+  ${EndIf}
+  ${Log} "Made $INSTDIR, writable by administrators only"
 FunctionEnd
 
 ; Starts Larkmoor as logon will: through the task, which gives it the right to set the clock.
@@ -344,8 +474,12 @@ FunctionEnd
 ; own rights) - but never as SYSTEM, as a deployment tool runs it: that one would run unseen and
 ; hold the one-instance name against the user's own.
 Function StartLarkmoor
+  ${If} $Log == ""
+    FileOpen $Log "$TEMP\larkmoor-setup.log" a
+    FileSeek $Log 0 END
+  ${EndIf}
   ${If} $TaskRegistered = 1
-    nsExec::Exec 'schtasks /run /tn ${TASK}'
+    nsExec::Exec '"$Tools\schtasks.exe" /run /tn ${TASK}'
     Pop $0
     ${For} $1 1 20
       FindWindow $2 "${WINDOW_CLASS}" "${TITLE}"
@@ -368,12 +502,17 @@ FunctionEnd
 
 Function WriteUninstallEntry
   WriteRegStr HKLM "${UNINSTALL_KEY}" DisplayName "${TITLE}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" DisplayVersion "${VERSION_TEXT}"
+  ; The version as the file's numbers give it (1.0.0), which deployment tools compare.
+  WriteRegStr HKLM "${UNINSTALL_KEY}" DisplayVersion "${VERSION}"
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" VersionMajor ${VERSION_MAJOR}
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" VersionMinor ${VERSION_MINOR}
   WriteRegStr HKLM "${UNINSTALL_KEY}" Publisher "${TITLE}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" DisplayIcon "$INSTDIR\larkmoor.exe,0"
   WriteRegStr HKLM "${UNINSTALL_KEY}" InstallLocation "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" UninstallString '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" QuietUninstallString '"$INSTDIR\uninstall.exe" /S'
+  ; Run from its own place (_?=), so that whoever runs it (a deployment tool, before setup again)
+  ; waits for the removal; on its own it would return at once and leave the work to a copy.
+  WriteRegStr HKLM "${UNINSTALL_KEY}" QuietUninstallString '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" NoModify 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" NoRepair 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
@@ -382,6 +521,12 @@ FunctionEnd
 
 Function un.onInit
   SetShellVarContext all
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/REMOVE=" $0
+  ${IfNot} ${Errors}
+    Call un.RemoveFolder
+  ${EndIf}
   UserInfo::GetAccountType
   Pop $0
   ${If} $0 != "Admin"
@@ -394,9 +539,10 @@ FunctionEnd
 Section "Uninstall"
   SetShellVarContext all
   !insertmacro OpenLog larkmoor-uninstall.log
+  !insertmacro FindTools
   Call un.EndLarkmoor
   ${If} ${AtLeastWinVista}
-    nsExec::ExecToLog 'schtasks /delete /tn ${TASK} /f'
+    nsExec::ExecToLog '"$Tools\schtasks.exe" /delete /tn ${TASK} /f'
     Pop $0
     ${Log} "Removed the logon task ${TASK} (schtasks: $0)"
   ${EndIf}
@@ -414,13 +560,50 @@ Section "Uninstall"
       ${Log} "Removed $R2"
     ${EndIf}
   ${Next}
-  Delete "$INSTDIR\uninstall.exe"
-  RMDir "$INSTDIR"
   Call un.RestoreTimeService
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  SetOutPath "$TEMP" ; not the folder, which could then not be removed
+  ${If} "$EXEDIR" == "$INSTDIR"
+    Call un.RemoveWhenEnded
+  ${Else}
+    Delete "$INSTDIR\uninstall.exe"
+    RMDir "$INSTDIR"
+  ${EndIf}
   ${Log} "Removed ${TITLE} from $INSTDIR"
   FileClose $Log
 SectionEnd
+
+; Run in place (the quiet uninstall string's _?=, so that whoever runs it waits for the removal),
+; the uninstaller cannot delete its own file while it runs. A copy of it in %TEMP% does that once
+; this process has ended; until it has, it holds a name that setup waits for, so that a setup
+; started as soon as this one returns does not have its new files removed.
+Function un.RemoveWhenEnded
+  System::Call "kernel32::GetCurrentProcessId() i .r1"
+  StrCpy $0 "$TEMP\larkmoor-remove-$1.exe"
+  CopyFiles /SILENT "$EXEPATH" "$0"
+  Exec '"$0" /S /REMOVE=$1 _?=$INSTDIR'
+  ${For} $2 1 100
+    System::Call "kernel32::OpenMutexW(i ${SYNCHRONIZE}, i 0, w '${REMOVING}') p .r3"
+    ${If} $3 P<> 0
+      System::Call "kernel32::CloseHandle(p r3)"
+      Return
+    ${EndIf}
+    Sleep 50
+  ${Next}
+  ${Log} "$INSTDIR\uninstall.exe could not be removed"
+FunctionEnd
+
+; The copy's work: wait for the uninstaller in the folder to end, remove it and the folder.
+Function un.RemoveFolder
+  System::Call "kernel32::CreateMutexW(p 0, i 1, w '${REMOVING}') p .r1"
+  System::Call "kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i $0) p .r2"
+  System::Call "kernel32::WaitForSingleObject(p r2, i 30000)"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+  Delete /REBOOTOK "$EXEPATH"
+  SetErrorLevel 0
+  Quit
+FunctionEnd
 
 ; Gives Windows Time back the start type it had before setup disabled it, and starts it where it
 ; was running then.

@@ -68,7 +68,7 @@ else
   # checked, and the setup run where 32-bit Wine can start (else reported as skipped); every suite
   # runs in the x86-64 build.
   windows=(windows windows-x64)
-  check windows --target larkmoor --target larkmoor_setup --target port_library_ntport \
+  check windows --target larkmoor --target larkmoor_setup --target port_library_ntport --target marker_program \
     -- -R '^(larkmoor_imports_run_on_xp|larkmoor_setup_imports_run_on_xp|larkmoor_setup)$' \
     :: under_wine build/windows
   check windows-x64 :: under_wine build/windows-x64

@@ -285,6 +285,10 @@ bool Win32Window::OnActivate(bool active) {
 
 void Win32Window::OnDestroyed() {
     hwnd_ = nullptr;
+    // A WM_CLOSE sent from another thread or process (setup, the uninstaller, a task manager) is
+    // handled inside GetMessage, which returns only for a posted message: this one wakes the loop,
+    // which then sees that no window is open.
+    PostMessageA(nullptr, WM_NULL, 0, 0);
     focus_ = nullptr;
     for (auto& control : controls_)
         control->Release();

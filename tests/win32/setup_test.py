@@ -1,9 +1,12 @@
-"""The setup program under Wine, in a fresh prefix, as a station deploys it: silently, with a
-stand-in port library beside it on a share; then silently again over the running Larkmoor (an
-upgrade, which also repairs), then the silent uninstall.
+"""The setup program under Wine, in a fresh prefix, as a station's IT deploys it: silently, from a
+share with a stand-in port library and stand-ins for schtasks and taskkill beside it; again over
+the running Larkmoor (an upgrade, which also repairs); over a Larkmoor whose file is held open; the
+quiet uninstall string then setup at once (a repair by a deployment tool); the uninstall; a folder
+with "&" and an upgrade without /D=; no port library; a folder users may have filled.
 Usage: setup_test.py <wine runner> <setup.exe> <port library> <larkmoor.exe> <work folder>"""
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -15,6 +18,8 @@ from task_definition import check as check_task_definition
 runner, setup, library, built_exe, work = sys.argv[1:6]
 prefix = os.path.join(work, "prefix")
 share = os.path.join(work, "station share")
+bare_share = os.path.join(work, "share without a library")
+marker = os.path.join(os.path.dirname(library), "marker_program.exe")
 env = dict(os.environ, WINEPREFIX=prefix)
 uninstall_key = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Larkmoor"
 time_service_key = r"HKLM\System\CurrentControlSet\Services\W32Time"
@@ -25,7 +30,7 @@ def wine(*args, check=False):
     # outlive the command, so a pipe would not close.
     with tempfile.TemporaryFile("w+", errors="replace") as output:
         result = subprocess.run([runner, *args], env=env, stdout=output, stderr=subprocess.STDOUT,
-                                timeout=300)
+                                timeout=300, cwd=work)
         output.seek(0)
         result.stdout = output.read()
     assert not check or result.returncode == 0, f"{args}: {result.returncode} {result.stdout}"
@@ -67,11 +72,29 @@ def running():
     return pids
 
 
-def run_setup(*options):
-    result = wine(os.path.join(share, os.path.basename(setup)), "/S", *options)
-    logs = glob.glob(os.path.join(prefix, "drive_c/users/*/Temp/larkmoor-*.log"))
-    assert result.returncode == 0, f"setup {options}: exit {result.returncode}\n" + "".join(
-        open(log, errors="replace").read() for log in logs)
+def log():
+    """Setup's log, to which each run appends; the uninstaller's is larkmoor-uninstall.log."""
+    return "".join(open(name, errors="replace").read() for name in
+                   glob.glob(os.path.join(prefix, "drive_c/users/*/Temp/larkmoor-setup.log")))
+
+
+def run(command_line):
+    """Runs a command line as Windows takes it, unquoted (/D= and _?= must not be quoted), the
+    way a deployment tool does; returns its exit code."""
+    batch = os.path.join(work, "run.bat")
+    with open(batch, "w") as file:
+        file.write(f"@{command_line.replace('&', '^&')}\r\n@exit /b %errorlevel%\r\n")
+    return wine("cmd", "/c", "Z:" + batch.replace("/", "\\"))
+
+
+def run_setup(*options, code=0, folder=share):
+    """Runs setup silently from the share; returns what it logged."""
+    before = len(log())
+    program = "Z:" + os.path.join(folder, os.path.basename(setup)).replace("/", "\\")
+    result = run(" ".join([f'"{program}"', "/S", *options]))
+    logged = log()[before:]
+    assert result.returncode == code, f"setup {options}: exit {result.returncode}\n{logged}"
+    return logged
 
 
 def wait_for_service(name):
@@ -86,26 +109,35 @@ def wait_for_service(name):
 
 def start():
     shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(share)
-    shutil.copy(setup, share)
+    for folder in (share, bare_share):
+        os.makedirs(folder)
+        shutil.copy(setup, folder)
     shutil.copy(library, share)
+    for tool in ("schtasks.exe", "taskkill.exe"):  # would write "ran" where they are run
+        shutil.copy(marker, os.path.join(share, tool))
     wine("wineboot", "--init")
     for service in ("RpcSs", "Schedule"):
         wait_for_service(service)
-    # Windows Time as a service Wine lacks: set to start automatically, as Windows ships it.
-    wine("sc", "create", "W32Time", "binpath=", r"C:\windows\system32\svchost.exe", "start=", "auto",
+    # Windows Time as a service Wine lacks, played by Wine's update service: running, and set to
+    # start automatically, as Windows ships it.
+    wine("sc", "create", "W32Time", "binpath=", r"C:\windows\system32\wuauserv.exe", "start=", "auto",
          check=True)
+    wait_for_service("W32Time")
 
 
-def installed():
-    """Checks what setup leaves: the program, the library and the task; returns the folder."""
-    folder = reg_value(uninstall_key, "InstallLocation")
+def default_folder():
     # The 32-bit Program Files folder: "(x86)" where a 32-bit setup runs on 64-bit Windows.
     x86_on_64 = (open(setup, "rb").read(4096).find(b"PE\0\0L\x01") >= 0 and
                  os.path.isdir(unix(r"C:\Program Files (x86)")))
-    assert folder == (r"C:\Program Files (x86)\Larkmoor" if x86_on_64 else
-                      r"C:\Program Files\Larkmoor"), folder
-    for name, wanted in [("DisplayName", "Larkmoor"), ("DisplayVersion", "1.00"),
+    return r"C:\Program Files (x86)\Larkmoor" if x86_on_64 else r"C:\Program Files\Larkmoor"
+
+
+def installed(wanted_folder=None):
+    """Checks what setup leaves: the program, the library and the task; returns the folder."""
+    folder = reg_value(uninstall_key, "InstallLocation")
+    assert folder == (wanted_folder or default_folder()), folder
+    for name, wanted in [("DisplayName", "Larkmoor"), ("DisplayVersion", "1.0.0"),
+                         ("VersionMajor", "0x1"), ("VersionMinor", "0x0"),
                          ("Publisher", "Larkmoor"), ("DisplayIcon", folder + r"\larkmoor.exe,0")]:
         assert reg_value(uninstall_key, name) == wanted, f"{name}: {reg_value(uninstall_key, name)}"
     assert int(reg_value(uninstall_key, "EstimatedSize"), 16) >= os.path.getsize(built_exe) // 1024
@@ -132,32 +164,75 @@ def one_running(other_than=()):
     raise AssertionError(f"running: {pids}, before: {list(other_than)}")
 
 
-def main():
-    start()
-    run_setup()
-    folder = installed()
-    first = one_running()
-
-    # Over the running Larkmoor, with a file lost and an old Startup shortcut: the running one is
-    # ended, the files are put back, and the new one is the only one running.
-    os.remove(unix(folder + r"\README.txt"))
-    startup = unix(r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Startup")
-    os.makedirs(startup, exist_ok=True)
-    old_shortcut = os.path.join(startup, "larkmoor.exe - Shortcut.lnk")
-    open(old_shortcut, "wb").close()
-    run_setup()
-    assert installed() == folder
-    assert os.path.isfile(unix(folder + r"\README.txt")), "the reinstall did not repair"
-    assert not os.path.exists(old_shortcut), "an old Startup shortcut is left"
-    one_running(other_than=[first])
-
-    run_setup("/UNINSTALL")
+def removed(folder):
     assert running() == [], "Larkmoor still runs"
     assert not os.path.exists(unix(folder)), os.listdir(unix(folder))
     assert not os.path.exists(unix(r"C:\windows\system32\tasks\Larkmoor")), "the task is left"
     assert reg_value(uninstall_key, "DisplayName") is None, "the Add/Remove Programs entry is left"
     assert not os.path.exists(unix(r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Larkmoor.lnk"))
     assert reg_value(time_service_key, "Start") == "0x2", "Windows Time is not given back"
+    assert "RUNNING" in wine("sc", "query", "W32Time").stdout, "Windows Time ran before: not again"
+
+
+def main():
+    start()
+    run_setup()
+    folder = installed()
+    first = one_running()
+    for where in (share, work, unix(folder)):  # setup's folder, its current one, the installed one
+        assert not os.path.exists(os.path.join(where, "ran")), f"a stand-in was run in {where}"
+
+    # Over the running Larkmoor, with a file lost and an old Startup shortcut: the running one
+    # closes when asked, the files are put back, and the new one is the only one running.
+    os.remove(unix(folder + r"\README.txt"))
+    startup = unix(r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Startup")
+    os.makedirs(startup, exist_ok=True)
+    old_shortcut = os.path.join(startup, "larkmoor.exe - Shortcut.lnk")
+    open(old_shortcut, "wb").close()
+    logged = run_setup()
+    closed = re.search(r"It closed within (\d+) ms", logged)  # not ended by force
+    assert closed, logged
+    print(f"the running Larkmoor closed {closed[1]} ms after setup sent WM_CLOSE")
+    assert installed() == folder
+    assert os.path.isfile(unix(folder + r"\README.txt")), "the reinstall did not repair"
+    assert not os.path.exists(old_shortcut), "an old Startup shortcut is left"
+    second = one_running(other_than=[first])
+
+    # Over a Larkmoor whose file another program holds open: nothing installed, and the Larkmoor
+    # that was running is started again.
+    holder = subprocess.Popen([runner, marker, folder + r"\larkmoor.exe"], env=env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        logged = run_setup(code=2)
+        assert "running again" in logged, logged
+        one_running(other_than=[second])
+    finally:
+        holder.kill()
+        holder.wait()
+
+    # A deployment tool's repair: the quiet uninstall string, waited for, then setup at once.
+    assert run(reg_value(uninstall_key, "QuietUninstallString")).returncode == 0
+    removed(folder)
+    run_setup()
+    assert installed() == folder
+    one_running()
+    run_setup("/UNINSTALL")
+    removed(folder)
+
+    # A folder with "&" and spaces, from a share without a port library; then an upgrade without
+    # /D=, which goes into it.
+    odd = r"C:\Program Files\R&D Larkmoor"
+    assert "No port library" in run_setup("/D=" + odd, code=5, folder=bare_share)
+    shutil.copy(library, unix(odd + r"\ntport.dll"))
+    run_setup()
+    assert installed(odd) == odd and not os.path.exists(unix(default_folder()))
+    run_setup("/UNINSTALL")
+    removed(odd)
+
+    # A folder that was there before, outside Program Files, which any user may have filled.
+    os.makedirs(unix(r"C:\Larkmoor"))
+    assert "nothing was installed" in run_setup(r"/D=C:\Larkmoor", code=2)
+    assert os.listdir(unix(r"C:\Larkmoor")) == [] and running() == []
 
 
 if __name__ == "__main__":
@@ -171,4 +246,4 @@ if __name__ == "__main__":
         main()
     finally:
         subprocess.run(["wineserver", "-k"], env=env, check=False)
-    print("setup, upgrade over the running program, and uninstall: as expected")
+    print("setup, upgrades, repair and uninstall: as expected")

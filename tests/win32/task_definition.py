@@ -1,5 +1,7 @@
 """The logon task's definition: UTF-16 with a byte order mark, well-formed, with no time limit, a
-normal priority, no battery conditions, the group's highest privileges and a second start ignored.
+normal priority, no battery conditions, the group's highest privileges and a second start let run
+(to wait for the first). The zip's starts the 32-bit Program Files folder's program: the Task
+Scheduler is a 64-bit process on 64-bit Windows, where %ProgramFiles% is the other folder.
 Usage: task_definition.py <larkmoor-task.xml>; setup_test.py uses check() on the one setup writes."""
 import sys
 import xml.dom.minidom
@@ -17,11 +19,12 @@ def check(raw):
                          ("GroupId", "S-1-5-32-544"), ("RunLevel", "HighestAvailable"),
                          ("DisallowStartIfOnBatteries", "false"),
                          ("StopIfGoingOnBatteries", "false"),
-                         ("MultipleInstancesPolicy", "IgnoreNew")]:
+                         ("MultipleInstancesPolicy", "Parallel")]:
         assert value(name) == wanted, f"{name} is {value(name)}"
     return value("Command")
 
 
 if __name__ == "__main__":
     with open(sys.argv[1], "rb") as definition:
-        check(definition.read())
+        command = check(definition.read())
+    assert command == r'"%ProgramFiles(x86)%\Larkmoor\larkmoor.exe"', f"the zip's task starts {command}"

@@ -616,30 +616,54 @@ TEST(Win32Launcher, ANormalFileIsStartedAsOneFileAndTheRegistryIsOnlyRead) {
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName), ERROR_SUCCESS);
 }
 
-// The mutex of the running one, held by a thread of this test as another session's Larkmoor, which
-// has no window here; with the event of one in this session, it is asked to show its window.
+// The name taken first by another program, with rights of its own; the next one held by a thread of
+// this test as another session's Larkmoor, which has no window here; with the event of one in this
+// session, it is asked to show its window.
 TEST(OnePerPc, AStartInAnotherSessionIsToldAndTakesOverASecondInThisOneAsksToBeShown) {
     const std::string title = "Larkmoor Test " + std::to_string(GetCurrentProcessId());
-    Event holding(true), ended(true), done(true);
+    HANDLE squatter = CreateMutexA(nullptr, TRUE, ("Global\\" + title).c_str());
+    SECURITY_ATTRIBUTES larkmoors{sizeof larkmoors, nullptr, FALSE}; // as every Larkmoor makes it
+    ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120000;;;AU)", SDDL_REVISION_1,
+        &larkmoors.lpSecurityDescriptor, nullptr);
+    Event holding(true), ended(true), done(true), waiting(true);
     StartThread([&] { // ends without letting go: abandoned
-        CreateMutexA(nullptr, TRUE, ("Global\\" + title).c_str());
+        CreateMutexA(&larkmoors, TRUE, ("Global\\" + title + " 2").c_str());
         SignalObjectAndWait(holding.Handle(), ended.Handle(), INFINITE, FALSE);
     });
     WaitForSingleObject(holding.Handle(), INFINITE);
     std::string told;
     std::atomic<int> held = -1;
     StartThread([&] { // holds the PC until the test ends
-        held = HoldThePc(title, [&](const std::string& text) { told = text; });
+        held = HoldThePc(title,
+                         [&](const std::string& text) { told = text, SetEvent(waiting.Handle()); });
         WaitForSingleObject(done.Handle(), INFINITE);
     });
-    Sleep(500); // told, and waiting
+    WaitForSingleObject(waiting.Handle(), 10000); // a second start here asks it to show, ends
+    EXPECT_FALSE(HoldThePc(title, [](const std::string& text) { ADD_FAILURE() << text; }));
     SetEvent(ended.Handle());
     for (int i = 0; i < 300 && held == -1; ++i)
         Sleep(10);
     EXPECT_TRUE(held == 1 && told.find("in another user's session.") != std::string::npos) << told;
     // Now held in this session: a later start asks it to show its window, and says nothing.
     EXPECT_FALSE(HoldThePc(title, [](const std::string& text) { ADD_FAILURE() << text; }));
+    // Also one without elevation, whose token Wine does not tell apart: every signed-in user may
+    // set the event (Authenticated Users).
+    HANDLE asked = OpenEventA(READ_CONTROL, FALSE, ("Local\\" + title + " show").c_str());
+    EXPECT_EQ(AllowedToEveryUser(asked) & EVENT_MODIFY_STATE, EVENT_MODIFY_STATE);
+    CloseHandle(asked);
+    LocalFree(larkmoors.lpSecurityDescriptor), CloseHandle(squatter);
     SetEvent(done.Handle());
+    // One without the right to set the clock, asked by a start that holds it, ends (its thread,
+    // here): that start holds the PC.
+    Event endAsked(true), holds(true);
+    StartThread([&] {
+        HoldThePc(title + " right", {}, false, [&] { SetEvent(endAsked.Handle()); });
+        SetEvent(holds.Handle()), WaitForSingleObject(endAsked.Handle(), INFINITE);
+    });
+    WaitForSingleObject(holds.Handle(), INFINITE);
+    EXPECT_TRUE(
+        HoldThePc(title + " right", [](const std::string& text) { ADD_FAILURE() << text; }));
 }
 
 // What a message box of this thread said ("caption: text"), read and closed by a thread timer,
@@ -685,10 +709,6 @@ void Type(std::initializer_list<WORD> keys) {
     }
 }
 
-// The program itself beside a port library that never ends its start-up (holding the loader
-// lock in its host) or that crashes in its read: the window ticks on and shows "No Port" within
-// 2 s, and "Files" > "Exit", chosen with the keyboard, ends the process. Started twice,
-// the second restores the first's window and ends.
 // The port host that `parent` started, opened to wait for; none where there is none.
 HANDLE HostOf(HANDLE parent) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0), host = nullptr;
@@ -702,10 +722,16 @@ HANDLE HostOf(HANDLE parent) {
     return host;
 }
 
-TEST(LarkmoorExe, ItTicksBesideAHungOrCrashingLibraryAndExitEndsItASecondStartShowsTheFirst) {
-    const std::pair<const char*, bool> runs[] = {
-        {"stuck.dll", false}, {"crash.dll", false}, {"stuck.dll", true}};
-    for (const auto& [library, killed] : runs) {
+// The program itself beside a port library that never ends its start-up (holding the loader
+// lock in its host) or that crashes in its read: the window ticks on and shows "No Port" within
+// 2 s, and "Files" > "Exit" chosen with the keyboard, or a WM_CLOSE sent to its window (as setup
+// and many tools send it), ends the process; ended from outside, its host goes too. Started
+// twice, the second restores the first's window and ends.
+TEST(LarkmoorExe, ItTicksBesideAHungOrCrashingLibraryAndExitOrASentCloseEndsItAndItsHost) {
+    enum class End { kExit, kSentClose, kKilled };
+    const std::pair<const char*, End> runs[] = {
+        {"stuck.dll", End::kExit}, {"crash.dll", End::kSentClose}, {"stuck.dll", End::kKilled}};
+    for (const auto& [library, end] : runs) {
         SCOPED_TRACE(library);
         Folder folder("Larkmoor Exe");
         const std::string program = folder.path + "\\larkmoor.exe";
@@ -720,7 +746,7 @@ TEST(LarkmoorExe, ItTicksBesideAHungOrCrashingLibraryAndExitEndsItASecondStartSh
         for (int i = 0; i < 1000 && !(window = FindWindowA("LarkmoorForm", "Larkmoor")); ++i)
             Sleep(10);
         ASSERT_TRUE(window);
-        if (killed) { // ended from outside while its host hangs in its start-up: the host goes too
+        if (end == End::kKilled) { // while its host hangs in its start-up
             HANDLE host = nullptr;
             for (int i = 0; i < 100 && !(host = HostOf(first)); ++i)
                 Sleep(5);
@@ -745,8 +771,12 @@ TEST(LarkmoorExe, ItTicksBesideAHungOrCrashingLibraryAndExitEndsItASecondStartSh
         EXPECT_STREQ(port, "No Port");
         Sleep(1500);
         EXPECT_STRNE((GetDlgItemTextA(window, 101, after, sizeof after), after), before);
-        SetForegroundWindow(window);
-        Type({VK_MENU, VK_DOWN, VK_RETURN}); // Alt to the menu bar, down into Files, on Exit
+        if (end == End::kExit) {
+            SetForegroundWindow(window);
+            Type({VK_MENU, VK_DOWN, VK_RETURN}); // Alt to the menu bar, down into Files, on Exit
+        } else {
+            SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 3000, nullptr);
+        }
         EXPECT_EQ(WaitForSingleObject(first, 3000), WAIT_OBJECT_0);
         for (HANDLE process : {first, second}) // where one did not end, so that the run goes on
             if (process)
