@@ -10,7 +10,6 @@
 // The caller keeps its own user id over the helper, so it may stop or kill it at any point.
 // Everything that can fail or allocate is therefore done before the set: the log line naming
 // the set comes first, and after the set only system calls remain.
-#include "platform/linux/clock_linux.h"
 #include "platform/linux/set_clock.h"
 
 #include <cerrno>
@@ -35,10 +34,11 @@ std::string LocalText(const timespec& ts) {
     return std::string(text, std::strftime(text, sizeof text, "%F %T %Z", &local));
 }
 
-const char* PrivilegeText(int status) {
-    return status == kNoNewPrivs ? "started under no_new_privs, which withholds cap_sys_time"
-                                 : "cap_sys_time is not in effect (a nosuid mount, a tracer, or "
-                                   "a helper without its file capability)";
+// Logs that nothing was set, and why, and returns the helper's status for it.
+int Refuse(const std::string& user, int status) {
+    syslog(status == kStaleClosure || status == kHeldUp ? LOG_WARNING : LOG_ERR,
+           "%s: nothing set: %s", user.c_str(), FindRefusal(status)->logged);
+    return status;
 }
 
 // "14:54:30.012\n" for a set `sinceNs` after the target `target`, which is never more than two
@@ -51,23 +51,15 @@ int ExactText(const ClockReading& target, std::int64_t sinceNs, char (&text)[32]
 
 int SetTheClock(std::optional<std::int64_t> closure) {
     const std::string user = "uid " + std::to_string(getuid());
-    if (const int status = PrivilegeStatus(); status != 0) {
-        syslog(LOG_ERR, "%s: nothing set: %s", user.c_str(), PrivilegeText(status));
-        return status;
-    }
-    if (!SystemZoneLoaded(kSystemZone)) {
-        syslog(LOG_ERR, "%s: nothing set: the time zone %s could not be loaded", user.c_str(),
-               kSystemZone);
-        return kZoneNotLoaded;
-    }
+    if (const int status = PrivilegeStatus(); status != 0)
+        return Refuse(user, status);
+    if (!SystemZoneLoaded(kSystemZone))
+        return Refuse(user, kZoneNotLoaded);
     const bool local = AdjtimeSaysLocal("/etc/adjtime");
     const int rtc = OpenRtc(kRtcDevice);
     ClockMove move = ReadFiftyFourThirty(closure);
-    if (move.stale) {
-        syslog(LOG_WARNING, "%s: nothing set: the closure given is not within the last second",
-               user.c_str());
-        return kStaleClosure;
-    }
+    if (move.stale)
+        return Refuse(user, kStaleClosure);
     const ClockReading target = LocalReading(move.target);
     const rtc_time rtcTime = RtcTime(move.set.tv_sec, local);
     // The window program shows this time of day as the one set, and tells from it that the
@@ -88,11 +80,8 @@ int SetTheClock(std::optional<std::int64_t> closure) {
 
     SetClock(move);
     // From here on, nothing allocates: the system's words for an errno are constant texts.
-    if (move.heldUp) {
-        syslog(LOG_WARNING, "%s: nothing set: held up for more than a second since the reading",
-               user.c_str());
-        return kHeldUp;
-    }
+    if (move.heldUp)
+        return Refuse(user, kHeldUp);
     if (move.error != 0) {
         syslog(LOG_WARNING, "%s: clock not set: %s (errno %d)", user.c_str(),
                strerrordesc_np(move.error), move.error);

@@ -16,13 +16,6 @@
 
 namespace larkmoor {
 
-ClockReading LocalReading(const timespec& ts) {
-    tm local{};
-    localtime_r(&ts.tv_sec, &local);
-    return {ts.tv_sec * std::int64_t{1'000'000'000} + ts.tv_nsec, local.tm_hour, local.tm_min,
-            local.tm_sec, static_cast<std::int32_t>(ts.tv_nsec)};
-}
-
 std::string FindClockHelper() {
     std::error_code error;
     const auto beside =
@@ -91,28 +84,8 @@ std::string WhatIsKnown(const std::string& output) {
 
 // Why the helper set nothing, for each status by which it says so; nothing for other statuses.
 std::optional<std::string> WhyNothingWasSet(int status) {
-    switch (status) {
-    case kZoneNotLoaded:
-        return std::string("it could not load the system's time zone ") + kSystemZone +
-               ". Check the zone (timedatectl) and the limits (ulimit -H) this program was "
-               "started with.";
-    case kNoNewPrivs:
-        return "this program runs under no_new_privs, so the kernel starts the helper without "
-               "its cap_sys_time. Start Larkmoor from a login, not from a service or sandbox "
-               "that sets NoNewPrivs.";
-    case kNoTimeCapability:
-        return "it runs without cap_sys_time. Reinstall the package (in a build tree, see the "
-               "README); the kernel also withholds it on a nosuid mount and from a traced "
-               "program.";
-    case kStaleClosure:
-        return "the closure it was given was more than a second old by the time it ran (the PC "
-               "busy or suspended). The next closure sets the clock.";
-    case kHeldUp:
-        return "more than a second passed between its reading of the clock and its set (the PC "
-               "suspended, or the helper stopped). The next closure sets the clock.";
-    default:
-        return std::nullopt;
-    }
+    const HelperRefusal* refusal = FindRefusal(status);
+    return refusal ? std::optional<std::string>(refusal->told) : std::nullopt;
 }
 
 ClockSet FromHelper(const std::string& helper, std::chrono::seconds limit, const HelperRun& run) {

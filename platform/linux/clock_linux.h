@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/linux/set_clock.h" // LocalReading
 
 #include <chrono>
 #include <ctime>
@@ -8,9 +9,6 @@
 #include <string>
 
 namespace larkmoor {
-
-// The reading of the instant `ts` in the process's time zone.
-ClockReading LocalReading(const timespec& ts);
 
 // The clock helper beside this program (a build tree), else the installed one.
 std::string FindClockHelper();

@@ -1,7 +1,5 @@
 #include "set_clock.h"
 
-#include "clock_linux.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -37,10 +35,24 @@ std::int64_t TargetNs(const timespec& now) {
 }
 } // namespace
 
+ClockReading LocalReading(const timespec& ts) {
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    return {ts.tv_sec * std::int64_t{1'000'000'000} + ts.tv_nsec, local.tm_hour, local.tm_min,
+            local.tm_sec, static_cast<std::int32_t>(ts.tv_nsec)};
+}
+
 int HelperStatus(int setError, int rtcError) {
     if (setError != 0)
         return std::clamp(setError, 1, kLastErrno);
     return rtcError == 0 ? 0 : 128 + std::clamp(rtcError, 1, 127);
+}
+
+const HelperRefusal* FindRefusal(int status) {
+    for (const HelperRefusal& refusal : kHelperRefusals)
+        if (refusal.status == status)
+            return &refusal;
+    return nullptr;
 }
 
 HelperOutcome ReadHelperStatus(int exitStatus) {

@@ -1,8 +1,11 @@
 #pragma once
 
-// Pieces of the clock helper, larkmoor-set-clock: the one program that holds CAP_SYS_TIME. It
-// sets the clock to minute 54, second 30 of the hour it reads, writes the hardware clock, and
-// tells the window program what happened through its exit status.
+// Pieces of the clock helper, larkmoor-set-clock: the one program that holds CAP_SYS_TIME, and
+// links nothing but these (a library of their own). It sets the clock to minute 54, second 30 of
+// the hour of a closure plus the time since that closure, writes the hardware clock, writes the
+// time it set to the window program, and tells it what happened through its exit status.
+
+#include "platform/clock.h"
 
 #include <cstdint>
 #include <ctime>
@@ -18,23 +21,58 @@ inline constexpr const char* kInstalledHelper = "/usr/libexec/larkmoor/larkmoor-
 inline constexpr const char* kRtcDevice = "/dev/rtc0";
 inline constexpr const char* kSystemZone = "/etc/localtime";
 
-// The helper's exit status: 0 when the clock was set and the hardware clock written; N (1 to
-// kLastErrno) when the clock was not set, errno N; 128 + N when the clock was set but the
-// hardware clock was not written, errno N. An errno too large for its range is reported as the
-// largest. Between them, statuses for a helper that set nothing:
-inline constexpr int kStaleClosure = 122;     // the closure given is ahead or over a second old
-inline constexpr int kHeldUp = 123;           // held too long between its reading and its set
-inline constexpr int kNoTimeCapability = 124; // cap_sys_time not in effect (nosuid, traced, ...)
-inline constexpr int kNoNewPrivs = 125;       // started under no_new_privs: no file capability
-inline constexpr int kZoneNotLoaded = 126;    // the system's time zone could not be loaded
+// The helper's exit status, in four ranges:
+//   0                  the clock was set and the hardware clock written;
+//   1 to kLastErrno    the clock was not set: that errno (a larger one is reported as kLastErrno);
+//   kHelperRefusals    the clock was not set, for a reason of the helper's own (the table below);
+//   128 + N            the clock was set but the hardware clock was not written: errno N.
 inline constexpr int kLastErrno = 121;
 int HelperStatus(int setError, int rtcError);
+
+inline constexpr int kStaleClosure = 122;
+inline constexpr int kHeldUp = 123;
+inline constexpr int kNoTimeCapability = 124;
+inline constexpr int kNoNewPrivs = 125;
+inline constexpr int kZoneNotLoaded = 126;
+
+// Each of the helper's own refusals: what it logs, and what the window tells the user (why
+// nothing was set, and what to do).
+struct HelperRefusal {
+    int status;
+    const char* logged;
+    const char* told;
+};
+inline constexpr HelperRefusal kHelperRefusals[] = {
+    {kStaleClosure, "the closure given is not within the last second",
+     "the closure it was given was more than a second old by the time it ran (the PC busy or "
+     "suspended). The next closure sets the clock."},
+    {kHeldUp, "held up for more than a second since the reading",
+     "more than a second passed between its reading of the clock and its set (the PC suspended, "
+     "or the helper stopped). The next closure sets the clock."},
+    {kNoTimeCapability,
+     "cap_sys_time is not in effect (a nosuid mount, a tracer, or a helper without its file "
+     "capability)",
+     "it runs without cap_sys_time. Reinstall the package (in a build tree, see the README); the "
+     "kernel also withholds it on a nosuid mount and from a traced program."},
+    {kNoNewPrivs, "started under no_new_privs, which withholds cap_sys_time",
+     "this program runs under no_new_privs, so the kernel starts the helper without its "
+     "cap_sys_time. Start Larkmoor from a login, not from a service or sandbox that sets "
+     "NoNewPrivs."},
+    {kZoneNotLoaded, "the time zone /etc/localtime could not be loaded",
+     "it could not load the system's time zone /etc/localtime. Check the zone (timedatectl) and "
+     "the limits (ulimit -H) this program was started with."},
+};
+// The refusal of this status; null for any other status.
+const HelperRefusal* FindRefusal(int status);
 
 struct HelperOutcome {
     bool set = false;
     int error = 0; // why the clock was not set, or why the hardware clock was not written
 };
 HelperOutcome ReadHelperStatus(int exitStatus);
+
+// The reading of the instant `ts` in the process's time zone.
+ClockReading LocalReading(const timespec& ts);
 
 // 0 when this process may set the clock, else kNoNewPrivs or kNoTimeCapability. The kernel
 // starts the helper without its file capability, and says nothing, under no_new_privs, from a
