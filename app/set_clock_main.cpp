@@ -109,7 +109,7 @@ int SetTheClock(std::optional<std::int64_t> closure) {
 
 int main(int argc, char** argv) {
     // Descriptors the caller closed are filled, so that no file of ours takes their place; any
-    // others it left open are no business of ours.
+    // others it left open are closed, so that nothing the caller opened reaches what this opens.
     for (int fd = 0; fd < 3; ++fd)
         if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) != fd)
             return HelperStatus(EBADF, 0);

@@ -19,9 +19,11 @@ inline constexpr const char* kClosedSinceFound =
 inline constexpr const char* kNotReady = "Not Ready";
 
 // One pass per timer tick: shows the time, reads the contact on pin 15 and, on the first pass
-// of each closure, sets the clock to hh:54:30 of the current hour. With the contact open, the
-// port label stays shown as "Not Ready" while a closure could not be seen or could not set the
-// clock; the time label's tooltip always says which.
+// of each closure, sets the clock to hh:54:30 of the current hour plus the time since the
+// closure (its instant, as the port marked it). With the contact open, the port label stays
+// shown as "Not Ready" while a closure could not be seen or could not set the clock, as it does
+// while the contact has read closed ever since the port was found; the time label's tooltip
+// always says which.
 class ClosureWatcher {
   public:
     ClosureWatcher(Port& port, Clock& clock, Readiness& readiness, ui::Control& lblTime,

@@ -1,7 +1,6 @@
 // How a native window lives and dies: it is made from its form's declaration, laid out for its DPI,
-// and its messages are dispatched to the form's events until it is destroyed. Slightly over 300
-// lines: the window procedure and the handlers it calls share the window's state and read best
-// together.
+// and its messages are dispatched to the form's events until it is destroyed. One file: the window
+// procedure and the handlers it calls share the window's state and read best together.
 #include "platform/win32/system_message_win32.h"
 #include "platform/win32/widgets_win32.h"
 
