@@ -7,6 +7,15 @@
 
 namespace larkmoor {
 
+// A number as the tooltips write addresses and readings: "0x379", "0xD010"; at least `digits`
+// hexadecimal digits ("0x7F").
+inline std::string Hex(unsigned value, int digits = 1) {
+    std::string text;
+    for (; value != 0 || digits > 0; value >>= 4, --digits)
+        text.insert(text.begin(), "0123456789ABCDEF"[value & 0xF]);
+    return "0x" + text;
+}
+
 // Status register of the first parallel port (base address 0x378). A system port reads the
 // status register of the machine's first parallel port for it, wherever that port is.
 inline constexpr std::uint16_t kStatusPort = 0x379;

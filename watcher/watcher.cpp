@@ -12,16 +12,11 @@ std::string Lines(const std::string& a, const std::string& b) {
     return a.empty() || b.empty() ? a + b : a + "\n" + b;
 }
 
-std::string Hex(int status) {
-    static const char digits[] = "0123456789ABCDEF";
-    return std::string("0x") + digits[status >> 4 & 0xF] + digits[status & 0xF];
-}
-
 // Why no closure can be seen on this reading, and what to do; empty when one can.
 std::string Unseeable(int status) {
     if (CanShowClosure(status))
         return "";
-    return "The port reads " + Hex(status) +
+    return "The port reads " + Hex(status, 2) +
            ": with bit 7 set no closure can be seen. Nothing answers at this address (a port "
            "switched off in the firmware setup, or a card elsewhere), or pin 11 (BUSY) is "
            "grounded: check the port and leave pin 11 open.";
@@ -45,7 +40,7 @@ std::string ReadinessLine(const PortReading& reading, const ClockReadiness& cloc
         !reading.status    ? "no port"
         : closedSinceFound ? "the contact has read closed since the port was found"
         : !portReady
-            ? "the port reads " + Hex(*reading.status) + ", on which no closure can be seen"
+            ? "the port reads " + Hex(*reading.status, 2) + ", on which no closure can be seen"
             : Clause(reading.note);
     const std::string right = !clock.checked          ? "checking whether it may set the clock"
                               : clock.missing.empty() ? "may set the clock"

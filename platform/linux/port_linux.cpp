@@ -27,12 +27,6 @@ constexpr unsigned kParallelBase = 0x378;
 // which that program needs to let go of the port: it is interrupted after this long.
 constexpr std::chrono::milliseconds kClaimLimit{200};
 
-std::string Hex(unsigned value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%x", value);
-    return text;
-}
-
 class SystemPpdev : public PpdevIo {
   public:
     int OpenAndClaim(const std::string& device) override {

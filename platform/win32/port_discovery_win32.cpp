@@ -64,12 +64,6 @@ std::uint64_t Uint64Property(IWbemClassObject* row, const wchar_t* name) {
 
 } // namespace
 
-std::string Hex(unsigned value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", value);
-    return text;
-}
-
 // A parallel port may have two I/O ranges. An ECP port keeps its extended registers (ECP FIFO,
 // configuration registers and the ECR) at base + 0x400, as the ECP ISA interface standard
 // places them: of two ranges 0x400 apart, the lower one holds the standard registers. A PCI or

@@ -17,9 +17,6 @@
 
 namespace larkmoor {
 
-// An address as the tooltip shows it: "0x379".
-std::string Hex(unsigned value);
-
 // How long a missing port library or an unlisted port waits before it is looked for again.
 inline constexpr std::uint32_t kLookAgainMs = 5000;
 // How long a list of the ports stands before they are listed again, so that a card whose driver

@@ -116,7 +116,7 @@ TEST(FirstParallelPort, LeftAloneInUseLetGoWhenGoneOrFailingPickedUpAgainTicksNe
     // With none at 0x378, the lowest number listed (a listing of its own).
     tree.dir.Put("other/sys/dev/parport/parport10/base-addr", "632");
     tree.dir.Put("other/sys/dev/parport/parport2/base-addr", "53264");
-    EXPECT_EQ(FindFirstPort(tree.dir.path / "other", "/dev").name, "parport2 at 0xd010");
+    EXPECT_EQ(FindFirstPort(tree.dir.path / "other", "/dev").name, "parport2 at 0xD010");
     tree.AddPort("parport0", "632");
     tree.AddPort("parport1", "888"); // the one at 0x378 first
     tree.dir.Put("proc/sys/dev/parport/parport1/devices/active", "lp0\n");
