@@ -126,9 +126,9 @@ def start():
 
 
 def default_folder():
-    # The 32-bit Program Files folder: "(x86)" where a 32-bit setup runs on 64-bit Windows.
-    x86_on_64 = (open(setup, "rb").read(4096).find(b"PE\0\0L\x01") >= 0 and
-                 os.path.isdir(unix(r"C:\Program Files (x86)")))
+    # The 32-bit Program Files folder, where the 32-bit program belongs whichever stub setup was
+    # made with: "(x86)" on 64-bit Windows.
+    x86_on_64 = os.path.isdir(unix(r"C:\Program Files (x86)"))
     return r"C:\Program Files (x86)\Larkmoor" if x86_on_64 else r"C:\Program Files\Larkmoor"
 
 
