@@ -5,16 +5,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
-#include <thread>
 #include <unistd.h>
 
 namespace larkmoor {
@@ -156,51 +153,6 @@ ClockReadiness CheckLinuxReadiness(const ReadinessFiles& files) {
     else if (files.ntp && access(files.systemd.c_str(), F_OK) == 0 && files.ntp().value_or(false))
         service = "systemd-timesyncd is enabled (timedatectl's NTP), not running now,";
     return {true, missing, service};
-}
-
-namespace {
-
-class BackgroundReadiness : public Readiness {
-  public:
-    BackgroundReadiness(std::function<ClockReadiness()> check, int periodMs)
-        : thread_([this, check = std::move(check), periodMs] { Run(check, periodMs); }) {}
-    ~BackgroundReadiness() override {
-        {
-            const std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
-    }
-    ClockReadiness Latest() override {
-        const std::lock_guard lock(mutex_);
-        return latest_;
-    }
-
-  private:
-    void Run(const std::function<ClockReadiness()>& check, int periodMs) {
-        std::unique_lock lock(mutex_);
-        while (!stop_) {
-            lock.unlock();
-            ClockReadiness checked = check();
-            lock.lock();
-            latest_ = std::move(checked);
-            changed_.wait_for(lock, std::chrono::milliseconds(periodMs), [&] { return stop_; });
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool stop_ = false;
-    ClockReadiness latest_;
-    std::thread thread_; // last: started once the rest is in place
-};
-
-} // namespace
-
-std::unique_ptr<Readiness> MakeBackgroundReadiness(std::function<ClockReadiness()> check,
-                                                   int periodMs) {
-    return std::make_unique<BackgroundReadiness>(std::move(check), periodMs);
 }
 
 } // namespace larkmoor

@@ -1,6 +1,7 @@
 #include "platform/win32/port_discovery_win32.h"
 
-#include "platform/win32/worker_win32.h"
+#include "platform/win32/handles_win32.h"
+#include "platform/worker.h"
 
 #include <cfgmgr32.h>
 #include <devguid.h>
@@ -197,34 +198,6 @@ int PortNumber(const std::string& name) {
     return name.size() > 3 ? std::atoi(name.c_str() + 3) : 0;
 }
 
-// What the lister's thread and the port's readers share.
-struct Finding {
-    Lock lock;
-    Event stop{true};
-    std::optional<StatusRegister> chosen;
-};
-
-void Find(Finding& finding, ParallelPorts& ports, std::uint32_t retryMs, std::uint32_t relistMs) {
-    // WMI needs COM on this thread: without it no range is read where only WMI gives it.
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    std::uint32_t waitMs = 0;
-    do {
-        const StatusRegister chosen = ChooseStatusRegister(ports.List());
-        Lock::Held held(finding.lock);
-        if (chosen.address || !finding.chosen || !finding.chosen->address)
-            finding.chosen = chosen;
-        waitMs = finding.chosen->address ? relistMs : retryMs;
-    } while (WaitForSingleObject(finding.stop.Handle(), waitMs) == WAIT_TIMEOUT);
-    if (SUCCEEDED(com))
-        CoUninitialize();
-}
-
-// Tells the lister's thread to stop when the last reader goes.
-struct StopFinding {
-    std::shared_ptr<Finding> finding;
-    ~StopFinding() { SetEvent(finding->stop.Handle()); }
-};
-
 } // namespace
 
 StatusRegister ChooseStatusRegister(const std::optional<std::vector<ParallelPort>>& ports) {
@@ -252,17 +225,27 @@ std::unique_ptr<ParallelPorts> MakeSystemParallelPorts() {
 
 ChosenRegister FindPortInBackground(std::unique_ptr<ParallelPorts> ports, std::uint32_t retryMs,
                                     std::uint32_t relistMs) {
-    auto finding = std::make_shared<Finding>();
+    using Chosen = std::optional<StatusRegister>;
     std::shared_ptr<ParallelPorts> lister(std::move(ports));
-    if (!StartThread(
-            [finding, lister, retryMs, relistMs] { Find(*finding, *lister, retryMs, relistMs); }))
-        finding->chosen = {std::nullopt, "Windows could not start a thread to list the parallel "
-                                         "ports: restart Larkmoor."};
-    const std::shared_ptr<StopFinding> stopper(new StopFinding{finding});
-    return [stopper] {
-        Lock::Held held(stopper->finding->lock);
-        return stopper->finding->chosen;
-    };
+    auto finder = std::make_shared<Worker<Chosen>>(
+        [lister, com = false, kept = Chosen()]() mutable {
+            // WMI needs COM on this thread: without it no range is read where only WMI gives it.
+            if (!com)
+                com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+            const StatusRegister chosen = ChooseStatusRegister(lister->List());
+            if (chosen.address || !kept || !kept->address)
+                kept = chosen; // a list that gives no address never replaces one that did
+            return kept;
+        },
+        [retryMs, relistMs](const Chosen& kept) {
+            return static_cast<int>(kept->address ? relistMs : retryMs);
+        });
+    if (!finder->Started())
+        return [] {
+            return Chosen(StatusRegister{std::nullopt, "Windows could not start a thread to list "
+                                                       "the parallel ports: restart Larkmoor."});
+        };
+    return [finder] { return finder->Latest(); }; // the lister stops when the last copy goes
 }
 
 } // namespace larkmoor

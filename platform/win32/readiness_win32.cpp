@@ -84,45 +84,6 @@ ClockReadiness CheckWindowsReadiness(const ReadinessCalls& calls) {
     return ready;
 }
 
-namespace {
-
-// What the checking thread and the window's thread share.
-struct Checking {
-    Lock lock;
-    Event stop{true};
-    ClockReadiness latest;
-};
-
-class BackgroundReadiness : public Readiness {
-  public:
-    BackgroundReadiness(std::function<ClockReadiness()> check, int periodMs)
-        : shared_(std::make_shared<Checking>()) {
-        StartThread([shared = shared_, check = std::move(check), periodMs] {
-            do {
-                ClockReadiness checked = check();
-                Lock::Held held(shared->lock);
-                shared->latest = std::move(checked);
-            } while (WaitForSingleObject(shared->stop.Handle(), periodMs) == WAIT_TIMEOUT);
-        });
-    }
-    // A check under way finishes on its own; it holds what it uses.
-    ~BackgroundReadiness() override { SetEvent(shared_->stop.Handle()); }
-    ClockReadiness Latest() override {
-        Lock::Held held(shared_->lock);
-        return shared_->latest;
-    }
-
-  private:
-    std::shared_ptr<Checking> shared_;
-};
-
-} // namespace
-
-std::unique_ptr<Readiness> MakeBackgroundReadiness(std::function<ClockReadiness()> check,
-                                                   int periodMs) {
-    return std::make_unique<BackgroundReadiness>(std::move(check), periodMs);
-}
-
 std::unique_ptr<Readiness> MakeSystemReadiness() {
     return MakeBackgroundReadiness([] { return CheckWindowsReadiness(SystemReadinessCalls()); });
 }
