@@ -3,6 +3,7 @@
 #include "port_linux.h"
 
 #include "clock_linux.h"
+#include "platform/worker.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -21,9 +22,9 @@ constexpr auto kReadAfter = 40ms;
 // How often the port is read near the expected closure.
 constexpr auto kFastSample = 1ms;
 
-// How long the end of the port waits for its thread: the program ends within about a second of
-// its windows, whatever the kernel makes that thread wait for.
-constexpr auto kStopWait = 500ms;
+// How long the end of the port waits for its thread, as for every background worker: the program
+// ends within about a second of its windows, whatever the kernel makes that thread wait for.
+constexpr auto kStopWait = std::chrono::milliseconds(kWorkerStopMs);
 
 // What the caller and the reading thread share; the last of them to let go frees it.
 struct Shared {
