@@ -41,18 +41,28 @@ std::optional<int> ParseTimeText(std::string_view text);
 // own local date and in the reading's own UTC offset. Nothing when the text does not parse.
 std::optional<std::int64_t> TargetUtcNs(const ClockReading& reading, std::string_view timeText);
 
-// The outcome of setting the clock. `note` says why it failed, or what went wrong beside a
-// successful set (such as a hardware clock left unwritten); empty when there is nothing to say.
-// `timeText` is the time of day set, "hh:mm:ss.mmm" where its milliseconds are known, when the
-// clock chose it itself (the time since the closure added, or another hour); empty otherwise.
-// `pending`: the set goes on after the call has returned, and its outcome comes later from
-// Clock::Outcome.
+// The outcome of setting the clock: one state, and in words why it was not set, or what went
+// wrong beside a set (such as a hardware clock left unwritten); empty when there is nothing to
+// say. `timeText` is the time of day set, "hh:mm:ss.mmm" where its milliseconds are known, when
+// the clock chose it itself (the time since the closure added, or another hour); else empty.
 struct ClockSet {
-    bool ok = false;
+    enum class State {
+        kNotSet,
+        kSet,
+        kPending,  // the set goes on after the call; its outcome comes later from Clock::Outcome
+        kMaybeSet, // not known to be set, yet the clock may have been set
+    };
+    State state = State::kNotSet;
     std::string note;
     std::string timeText{};
-    bool pending = false;
-    bool maybe = false; // not ok, yet the clock may have been set: what happened is not known
+
+    static ClockSet NotSet(std::string why) { return {State::kNotSet, std::move(why)}; }
+    static ClockSet MaybeSet(std::string why) { return {State::kMaybeSet, std::move(why)}; }
+    static ClockSet Set(std::string timeText, std::string note = {}) {
+        return {State::kSet, std::move(note), std::move(timeText)};
+    }
+    static ClockSet Pending() { return {State::kPending, {}}; }
+    bool IsSet() const { return state == State::kSet; }
 };
 
 class Clock {

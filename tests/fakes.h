@@ -40,7 +40,9 @@ struct FakeClock : Clock {
     ClockSet SetTimeOfDay(const ClockReading&, std::string_view text,
                           std::optional<std::int64_t> closedAtNs) override {
         sets.emplace_back(text), closures.push_back(closedAtNs);
-        return {!refuse, note, {}, false, refuse && maybe};
+        return !refuse ? ClockSet::Set({}, note)
+               : maybe ? ClockSet::MaybeSet(note)
+                       : ClockSet::NotSet(note);
     }
 };
 

@@ -70,10 +70,14 @@ bool ClosureWatcher::TakeOutcome(const std::string& portNote, const ClockReadine
 void ClosureWatcher::Record(const ClockSet& set, const std::string& portNote,
                             const ClockReadiness& ready) {
     const std::string& to = set.timeText.empty() ? asked_ : set.timeText;
-    lastResult_ = set.ok ? "Time Set" : set.maybe ? "Time Set?" : "Time Not Set";
-    lastNote_ = set.ok ? Lines("Clock set from " + from_ + " to " + to + ".",
-                               set.note.empty() ? portNote : set.note)
-                       : Lines(set.note, ready.missing); // with the cause the checks know, if any
+    using State = ClockSet::State;
+    lastResult_ = set.state == State::kSet        ? "Time Set"
+                  : set.state == State::kMaybeSet ? "Time Set?"
+                                                  : "Time Not Set";
+    lastNote_ = set.IsSet()
+                    ? Lines("Clock set from " + from_ + " to " + to + ".",
+                            set.note.empty() ? portNote : set.note)
+                    : Lines(set.note, ready.missing); // with the cause the checks know, if any
 }
 
 void ClosureWatcher::Show(const std::string& note) {
@@ -141,7 +145,7 @@ void ClosureWatcher::Timer1_Timer() {
     from_ = TimeText(now);
     asked_ = WithMinuteFiftyFourThirty(from_);
     const ClockSet set = clock_.SetTimeOfDay(now, asked_, reading.closedAtNs);
-    setPending_ = set.pending;
+    setPending_ = set.state == ClockSet::State::kPending;
     if (setPending_) {
         lastResult_ = "";
         lastNote_ = "Setting the clock from " + from_ + " to " + asked_ + "...";

@@ -91,52 +91,47 @@ std::optional<std::string> WhyNothingWasSet(int status) {
 ClockSet FromHelper(const std::string& helper, std::chrono::seconds limit, const HelperRun& run) {
     const std::string name = "The clock helper " + helper;
     if (run.spawnError == ENOENT)
-        return {false, name + " is missing: reinstall the package."};
+        return ClockSet::NotSet(name + " is missing: reinstall the package.");
     if (run.spawnError == EACCES)
-        return {false, name + " cannot be run (" + Errno(run.spawnError) +
-                           "): add this user to the group larkmoor and log in again."};
+        return ClockSet::NotSet(name + " cannot be run (" + Errno(run.spawnError) +
+                                "): add this user to the group larkmoor and log in again.");
     // The kernel refuses to start a program whose file capability it may not grant.
     if (run.spawnError == EPERM)
-        return {false, name + " cannot be run (" + Errno(run.spawnError) +
-                           "): the capability bounding set of this session lacks cap_sys_time "
-                           "(a container, or a service or login that drops it), so the kernel "
-                           "refuses to start a program that holds it. Start Larkmoor from a "
-                           "login that keeps cap_sys_time."};
+        return ClockSet::NotSet(name + " cannot be run (" + Errno(run.spawnError) +
+                                "): the capability bounding set of this session lacks cap_sys_time "
+                                "(a container, or a service or login that drops it), so the kernel "
+                                "refuses to start a program that holds it. Start Larkmoor from a "
+                                "login that keeps cap_sys_time.");
     if (run.spawnError != 0)
-        return {false, name + " cannot be started: " + Errno(run.spawnError) + "."};
+        return ClockSet::NotSet(name + " cannot be started: " + Errno(run.spawnError) + ".");
     if (run.waitError != 0)
-        return {false,
-                name + " could not be waited for (" + Errno(run.waitError) +
-                    "): whether it set the clock is not known.",
-                "", false, true};
+        return ClockSet::MaybeSet(name + " could not be waited for (" + Errno(run.waitError) +
+                                  "): whether it set the clock is not known.");
     // Ended before it said how its set went: it may have set the clock once it had named the set.
-    const bool named = ParseTimeText(run.output.substr(0, 8)).has_value();
+    const auto unknown =
+        ParseTimeText(run.output.substr(0, 8)) ? ClockSet::MaybeSet : ClockSet::NotSet;
     if (run.stopped)
-        return {false,
-                name + " did not finish within " + std::to_string(limit.count()) +
-                    " s and was stopped " + WhatIsKnown(run.output),
-                "", false, named};
+        return unknown(name + " did not finish within " + std::to_string(limit.count()) +
+                       " s and was stopped " + WhatIsKnown(run.output));
     if (!WIFEXITED(run.status))
-        return {false,
-                name + " ended on signal " + std::to_string(WTERMSIG(run.status)) + " (" +
-                    strsignal(WTERMSIG(run.status)) + ") " + WhatIsKnown(run.output),
-                "", false, named};
+        return unknown(name + " ended on signal " + std::to_string(WTERMSIG(run.status)) + " (" +
+                       strsignal(WTERMSIG(run.status)) + ") " + WhatIsKnown(run.output));
 
     const int status = WEXITSTATUS(run.status);
     if (const auto why = WhyNothingWasSet(status))
-        return {false, name + " set nothing: " + *why};
+        return ClockSet::NotSet(name + " set nothing: " + *why);
     const HelperOutcome outcome = ReadHelperStatus(status);
     if (!outcome.set)
-        return {false, name + " could not set the clock: " + Errno(outcome.error) + "."};
+        return ClockSet::NotSet(name + " could not set the clock: " + Errno(outcome.error) + ".");
     const std::string setTo = SetTimeText(run.output);
     if (outcome.error == 0)
-        return {true, "", setTo};
+        return ClockSet::Set(setTo);
     std::string note = std::string("The hardware clock ") + kRtcDevice +
                        " was not written: " + Errno(outcome.error) +
                        "; the time set is lost at the next restart.";
     if (outcome.error == EACCES)
         note += " Reinstall the package, whose rule lets the clock helper alone open it.";
-    return {true, note, setTo};
+    return ClockSet::Set(setTo, note);
 }
 
 class HelperClock : public Clock {
@@ -160,7 +155,7 @@ class HelperClock : public Clock {
     ClockSet SetTimeOfDay(const ClockReading& basis, std::string_view timeText,
                           std::optional<std::int64_t> closedAtNs) override {
         if (!TargetUtcNs(basis, timeText))
-            return {false, "Not a time of day: " + std::string(timeText)};
+            return ClockSet::NotSet("Not a time of day: " + std::string(timeText));
         // The helper reads the clock itself and sets minute 54, second 30 of the closure's hour
         // plus the time since the closure, which it measures itself.
         assert(timeText.substr(3) == "54:30");
@@ -170,7 +165,7 @@ class HelperClock : public Clock {
         if (run_.spawnError != 0)
             return FromHelper(helper_, limit_, run_);
         started_ = std::chrono::steady_clock::now();
-        return {false, "", "", true};
+        return ClockSet::Pending();
     }
     std::optional<ClockSet> Outcome() override {
         if (out_ < 0)

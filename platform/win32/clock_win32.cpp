@@ -87,25 +87,28 @@ class Win32Clock : public Clock {
         const std::optional<ClockReading> local =
             LocalReading(UnixNsToFileTime(basis.utcNs), calls_);
         if (!local)
-            return {false, "Windows could not give the local time, so the clock was not set: " +
-                               SystemMessage(GetLastError())};
+            return ClockSet::NotSet(
+                "Windows could not give the local time, so the clock was not set: " +
+                SystemMessage(GetLastError()));
         const auto target = TargetUtcNs(*local, timeText);
         if (!target)
-            return {false, "Not a time of day: " + std::string(timeText)};
+            return ClockSet::NotSet("Not a time of day: " + std::string(timeText));
         const std::int64_t now = calls_.monotonicNs();
         const std::optional<std::int64_t> since = SinceClosure(closedAtNs.value_or(now), now);
         if (!since && closedAtNs > now)
-            return {false, "The closure was marked later than the set on the PC's performance "
-                           "counter, which then cannot be trusted: nothing was set."};
+            return ClockSet::NotSet("The closure was marked later than the set on the PC's "
+                                    "performance counter, which then cannot be trusted: nothing "
+                                    "was set.");
         if (!since)
-            return {false, "The closure was seen more than a second before the clock could be "
-                           "set: nothing was set. The next closure sets the clock."};
+            return ClockSet::NotSet("The closure was seen more than a second before the clock "
+                                    "could be set: nothing was set. The next closure sets the "
+                                    "clock.");
         const FILETIME ft = UnixNsToFileTime((*target + *since + 500'000) / 1'000'000 * 1'000'000);
         SYSTEMTIME st{};
         if (!FileTimeToSystemTime(&ft, &st) || !calls_.setUtc(st))
-            return {false, SetRefusal(GetLastError())};
+            return ClockSet::NotSet(SetRefusal(GetLastError()));
         const std::optional<ClockReading> set = LocalReading(ft, calls_);
-        return {true, "", set ? TimeTextMs(*set) : ""};
+        return ClockSet::Set(set ? TimeTextMs(*set) : "");
     }
 
   private:

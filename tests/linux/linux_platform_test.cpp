@@ -319,7 +319,7 @@ const auto* const kWithoutTimeCapability =
 // A set as the watcher makes it: started, then its outcome asked for every 5 ms, for at most 10 s.
 ClockSet SetAndWait(Clock& clock) {
     ClockSet set = clock.SetTimeOfDay({}, "14:54:30", std::nullopt);
-    for (int i = 0; set.pending && i < 2000; ++i, usleep(5000))
+    for (int i = 0; set.state == ClockSet::State::kPending && i < 2000; ++i, usleep(5000))
         set = clock.Outcome().value_or(set);
     return set;
 }
@@ -381,13 +381,13 @@ TEST(ClockHelper, NamesEachSetInTheLogBeforeMakingItAndItsOutcomeAfterUnderAnyLi
             said.append(datagram, got) += '\n';
         std::smatch match;
         EXPECT_TRUE(std::regex_match(said, match, std::regex(expected))) << limit << env << said;
-        EXPECT_EQ(std::regex_match(said, std::regex(set)), outcome.ok) << limit << said;
+        EXPECT_EQ(std::regex_match(said, std::regex(set)), outcome.IsSet()) << limit << said;
         if (match.size() < 3 || !match[2].matched)
             continue;
         // The time named, set and shown is the one set, in Kolkata.
         const int there = (std::stoll(match[2]) + 19800) % 86400;
         EXPECT_EQ(match[1], TimeText({0, there / 3600, there / 60 % 60, there % 60}));
-        EXPECT_TRUE(Has(outcome.ok ? outcome.timeText : outcome.note, match.str(1).c_str()));
+        EXPECT_TRUE(Has(outcome.IsSet() ? outcome.timeText : outcome.note, match.str(1).c_str()));
     }
     close(log);
 }
@@ -425,8 +425,10 @@ TEST(ClockHelper, ItsOutcomeIsShownWithoutWaitingAndItsHardwareClockFollowsAdjti
         if (Has(script ? script : "", "ignored"))
             std::signal(SIGCHLD, SIG_IGN);
         const ClockSet set = SetAndWait(*clock);
-        EXPECT_EQ(set.ok, ok) << note;
-        EXPECT_EQ(set.maybe, Has(note, "may have been") || Has(note, "waited for")) << note;
+        EXPECT_EQ(set.IsSet(), ok) << note;
+        EXPECT_EQ(set.state == ClockSet::State::kMaybeSet,
+                  Has(note, "may have been") || Has(note, "waited for"))
+            << note;
         EXPECT_TRUE(Has(set.note, note)) << set.note;
     }
     EXPECT_EQ(std::distance(fs::directory_iterator("/proc/self/fd"), {}), descriptors);

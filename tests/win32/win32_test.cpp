@@ -48,7 +48,7 @@ TEST(Win32Clock, AReadingIsTheLocalTimeOfWindowsAndTheSetIsInUtc) {
     const FILETIME ahead = UnixNsToFileTime(reading.utcNs + 19'800'000'000'000);
     const ClockReading basis = *LocalReading(ahead, SystemTimeCalls());
     const ClockSet set = clock->SetTimeOfDay(basis, TimeText(basis), std::nullopt);
-    EXPECT_FALSE(set.ok);
+    EXPECT_FALSE(set.IsSet());
     EXPECT_PRED_FORMAT2(testing::IsSubstring,
                         "(error 1314).\nSee \"Setting the clock without a prompt\" in the README.",
                         set.note);
@@ -117,9 +117,9 @@ TEST(Win32Clock, SetSystemTimeGetsTheUtcFieldsOfTheTimeAskedForAndNothingWithout
         SystemTimeToFileTime(&c.now, &now);
         const ClockSet set = clock->SetTimeOfDay({FileTimeToUnixNs(now)}, c.asked, 5'000'000'000);
         EXPECT_EQ(sets, c.set);
-        EXPECT_EQ(set.ok, !sets.empty()) << c.asked;
+        EXPECT_EQ(set.IsSet(), !sets.empty()) << c.asked;
         EXPECT_EQ(set.timeText.substr(std::min<std::size_t>(set.timeText.size(), 8)),
-                  set.ok ? std::string(c.set).substr(19) : "");
+                  set.IsSet() ? std::string(c.set).substr(19) : "");
         EXPECT_EQ(set.note, sets.empty() ? "Windows could not give the local time, so the clock "
                                            "was not set: " +
                                                SystemMessage(ERROR_INVALID_PARAMETER)
