@@ -94,7 +94,7 @@ int SetTheClock(std::optional<std::int64_t> closure) {
                       move.set.tv_nsec - move.target.tv_nsec,
                   exact);
     (void)!write(STDOUT_FILENO, exact, exactLength); // the line before says the set was made
-    const int rtcError = rtc < 0 ? -rtc : WriteRtc(rtc, rtcTime);
+    const int rtcError = -(rtc < 0 ? rtc : WriteRtc(rtc, rtcTime));
     if (rtcError == 0) {
         syslog(LOG_NOTICE, "%s: clock set; hardware clock %s written in %s", user.c_str(),
                kRtcDevice, local ? "local time" : "UTC");

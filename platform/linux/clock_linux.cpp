@@ -46,12 +46,12 @@ struct HelperRun {
 };
 
 // Starts `path`, given `argument` if any, with its output on a pipe: its process id and the pipe's
-// read end, which does not wait; or the errno of the failure. This program keeps no write end,
-// which would lose one descriptor per set.
+// read end, which does not wait; or minus the errno of the failure. This program keeps no write
+// end, which would lose one descriptor per set.
 int StartHelper(const std::string& path, const std::string& argument, pid_t& pid, int& out) {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0)
-        return errno;
+        return -errno;
     fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK); // cannot fail on a pipe of this program's own
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -64,7 +64,7 @@ int StartHelper(const std::string& path, const std::string& argument, pid_t& pid
     close(pipeEnds[1]);
     if (error != 0) {
         close(pipeEnds[0]);
-        return error;
+        return -error;
     }
     out = pipeEnds[0];
     return 0;
@@ -161,7 +161,7 @@ class HelperClock : public Clock {
         assert(timeText.substr(3) == "54:30");
         assert(out_ < 0); // one set at a time
         const std::string closure = closedAtNs ? std::to_string(*closedAtNs) : "";
-        run_ = {StartHelper(helper_, closure, pid_, out_)};
+        run_ = {-StartHelper(helper_, closure, pid_, out_)};
         if (run_.spawnError != 0)
             return FromHelper(helper_, limit_, run_);
         started_ = std::chrono::steady_clock::now();

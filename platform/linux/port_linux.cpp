@@ -43,7 +43,7 @@ class SystemPpdev : public PpdevIo {
     int ReadStatus(int fd, std::uint8_t& status) override {
         unsigned char byte = 0;
         if (ioctl(fd, PPRSTATUS, &byte) != 0)
-            return errno;
+            return -errno;
         status = byte;
         return 0;
     }
@@ -168,7 +168,7 @@ PortReading PpdevPort::Read(const std::function<void(std::string)>& waitingFor) 
                ": ppdev is held up by another program that waits to claim a parallel port.");
     std::uint8_t status = 0;
     if (const int error = m_.ppdev->ReadStatus(fd_, status))
-        return Drop(choice_.device + " cannot be read: " + Errno(error) +
+        return Drop(choice_.device + " cannot be read: " + Errno(-error) +
                     ". Looking for a port again.");
     if (!StillThere())
         return Drop("The kernel has removed " + choice_.name + " (" + choice_.device +

@@ -18,7 +18,7 @@ class PpdevIo {
     virtual ~PpdevIo() = default;
     // Opens the device and claims its port: a descriptor, or minus the errno of the failure.
     virtual int OpenAndClaim(const std::string& device) = 0;
-    // Reads the status register: 0, or the errno of the failure.
+    // Reads the status register: 0, or minus the errno of the failure.
     virtual int ReadStatus(int fd, std::uint8_t& status) = 0;
     // Releases the port and closes the descriptor.
     virtual void Close(int fd) = 0;

@@ -156,7 +156,7 @@ int OpenRtc(const std::string& device) {
 }
 
 int WriteRtc(int fd, const rtc_time& time) {
-    return ioctl(fd, RTC_SET_TIME, &time) == 0 ? 0 : errno;
+    return ioctl(fd, RTC_SET_TIME, &time) == 0 ? 0 : -errno;
 }
 
 } // namespace larkmoor

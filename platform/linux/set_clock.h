@@ -130,7 +130,7 @@ rtc_time RtcTime(std::time_t utc, bool local);
 
 // Opens the RTC device `device` for a later write: its descriptor, or minus the errno.
 int OpenRtc(const std::string& device);
-// Writes `time` to the RTC open at `fd`: 0, or the errno of the failure.
+// Writes `time` to the RTC open at `fd`: 0, or minus the errno of the failure.
 int WriteRtc(int fd, const rtc_time& time);
 
 } // namespace larkmoor

@@ -71,7 +71,7 @@ struct FakePpdev : PpdevIo {
     int ReadStatus(int fd, std::uint8_t& s) override {
         if (Wait(), lastRead = std::chrono::steady_clock::now(), status == 0)
             fs::remove(fs::read_symlink("/proc/self/fd/" + std::to_string(fd)));
-        return s = status, readError;
+        return s = status, -readError;
     }
     void Close(int fd) override { ++closes, close(fd); }
 };
