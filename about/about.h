@@ -37,7 +37,8 @@ class FrmAbout : public ui::FormEvents {
     // Finds the system information tool through the registry and starts it, or tells the user
     // that it is unavailable.
     void StartSysInfo();
-    // Reads the value `SubKeyRef` of the key `KeyName` below `KeyRoot` as text into `KeyVal`.
+    // Reads the value `SubKeyRef` (the value's name, not a key) of the key `KeyName` below
+    // `KeyRoot` as text into `KeyVal`.
     // False when the key or value is missing, too large, or of a type that is not text or number.
     bool GetKeyValue(RegistryKey KeyRoot, const std::string& KeyName, const std::string& SubKeyRef,
                      std::string& KeyVal);

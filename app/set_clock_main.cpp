@@ -57,7 +57,7 @@ int SetTheClock(std::optional<std::int64_t> closure) {
         return Refuse(user, kZoneNotLoaded);
     const bool local = AdjtimeSaysLocal("/etc/adjtime");
     const int rtc = OpenRtc(kRtcDevice);
-    ClockMove move = ReadFiftyFourThirty(closure);
+    ClockMove move = PlanFiftyFourThirty(closure);
     if (move.stale)
         return Refuse(user, kStaleClosure);
     const ClockReading target = LocalReading(move.target);

@@ -55,7 +55,10 @@ class ClosureInstant {
     std::optional<std::int64_t> since_;
 };
 
-// Byte-wide reads from I/O ports.
+// The contact's port: `Inp`, named as the port routine it stands for, reads the status register
+// at `address`, which the watcher always gives as kStatusPort (0x379, the register of a port at
+// 0x378). Each platform reads the status register of the first parallel port it finds there or
+// elsewhere (a card at 0xD010), and no other register.
 class Port {
   public:
     virtual ~Port() = default;

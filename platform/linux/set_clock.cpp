@@ -114,7 +114,7 @@ std::optional<std::int64_t> ParseClosure(const char* text) {
     return *text != 0 ? std::optional(ns) : std::nullopt;
 }
 
-ClockMove ReadFiftyFourThirty(std::optional<std::int64_t> closure, const ClockCalls& calls) {
+ClockMove PlanFiftyFourThirty(std::optional<std::int64_t> closure, const ClockCalls& calls) {
     ClockMove move{calls.read(CLOCK_REALTIME), calls.read(CLOCK_BOOTTIME)};
     const std::int64_t now = Ns(calls.read(CLOCK_MONOTONIC));
     move.closure = closure.value_or(now);

@@ -113,9 +113,9 @@ struct ClockMove {
 // The closure's instant from the helper's argument: decimal nanoseconds on CLOCK_MONOTONIC.
 std::optional<std::int64_t> ParseClosure(const char* text);
 
-// Reads the clock, and the time to set it to for a closure at `closure` on CLOCK_MONOTONIC (the
-// moment of the reading when none is given).
-ClockMove ReadFiftyFourThirty(std::optional<std::int64_t> closure,
+// Plans the set: reads the clock, and works out the time to set it to for a closure at `closure`
+// on CLOCK_MONOTONIC (the moment of the reading when none is given).
+ClockMove PlanFiftyFourThirty(std::optional<std::int64_t> closure,
                               const ClockCalls& calls = SystemClockCalls());
 // Sets the clock once to the target plus the time since the closure, measured on CLOCK_MONOTONIC
 // just before the set; nothing when more than kMaxHoldNs has passed since the reading.

@@ -488,7 +488,7 @@ TEST(ClockHelper, ItsOutcomeIsShownWithoutWaitingAndItsHardwareClockFollowsAdjti
                                               : timespec{5, elapsed};
             },
             [&](const timespec& ts) { return sets.push_back(ts.tv_sec * second + ts.tv_nsec), 0; }};
-        ClockMove move = ReadFiftyFourThirty(mono - ageMs * ms, calls);
+        ClockMove move = PlanFiftyFourThirty(mono - ageMs * ms, calls);
         SetClock(move, calls);
         EXPECT_EQ(sets, std::vector<std::int64_t>(setTo != 0, setTo)) << now.tv_sec << " " << ageMs;
     }
