@@ -129,6 +129,7 @@ Var OperatorFailed
   System::Free $R6
   System::Free $R5
 !macroend
+
 ; Functions both the setup and the uninstaller need (the uninstaller's carry the prefix "un.").
 !macro SharedFunctions un
   ; Ends a running Larkmoor: asks its window to close, gives it 5 s, then ends it; then ends any
@@ -185,10 +186,14 @@ Var OperatorFailed
       System::Call "advapi32::LsaRemoveAccountRights(p R7, p R1, i 0, p R6, i 1) i .r3"
       !insertmacro ClosePolicy
       System::Call "kernel32::LocalFree(p R1)"
-      System::Call "advapi32::LsaNtStatusToWinError(i r3) i .r3"
-      ${Log} "Gave back the right to change the system time that setup had granted to $0 ($1, error $3)"
+      ${If} $3 == 0 ; as text: a call that could not be made gives "error"
+        ${Log} "Gave back the right to change the system time that setup had granted to $0 ($1)"
+      ${Else}
+        System::Call "advapi32::LsaNtStatusToWinError(i r3) i .r3"
+        ${Log} "The right to change the system time could not be taken back from $0 ($1, error $3)"
+      ${EndIf}
     ${Else}
-      ${Log} "Left $0 the right to change the system time: it held it before setup"
+      ${Log} "Left the right to change the system time of $0 as it was: setup did not grant it"
     ${EndIf}
     ${If} ${AtLeastWinVista}
       nsExec::Exec '"$Tools\schtasks.exe" /delete /tn "${OPERATOR_TASK}" /f'
