@@ -30,6 +30,7 @@ PESubsysVer 5.01
 !include WinVer.nsh
 !include StrFunc.nsh
 !include MUI2.nsh
+!include nsDialogs.nsh
 ${StrStr}
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${TITLE}"
@@ -63,14 +64,17 @@ Var TaskRegistered
 Var NoPortLibrary
 Var Ended ; 1 where setup ended a running Larkmoor
 Var Tools ; the folder of Windows' own schtasks and taskkill
-Var Operator ; the account /OPERATOR= names, else the one an earlier setup set up
+Var Operator ; the account /OPERATOR= or the page names (empty: none), else the one set up before
+Var OperatorChosen ; 1 where /OPERATOR= or the page chose
 Var OperatorFailed
+Var OperatorField
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_TEXT_TOP "Windows Time moves the clock back to its own time source after Larkmoor sets it: setup stops it and sets it to Disabled unless you untick it below. Uninstalling Larkmoor gives it back the state it had."
 !insertmacro MUI_PAGE_COMPONENTS
+Page custom OperatorPage OperatorPageLeave
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_TEXT "$FinishText"
 !define MUI_FINISHPAGE_TEXT_LARGE
@@ -344,7 +348,11 @@ Function .onInit
   ${IfNot} ${Errors}
     StrCpy $NoStart 1
   ${EndIf}
+  ClearErrors
   ${GetOptions} $R0 "/OPERATOR=" $Operator
+  ${IfNot} ${Errors}
+    StrCpy $OperatorChosen 1
+  ${EndIf}
   UserInfo::GetAccountType
   Pop $0
   ${If} $0 != "Admin"
@@ -352,6 +360,24 @@ Function .onInit
     SetErrorLevel 2
     Quit
   ${EndIf}
+FunctionEnd
+
+; The interactive choice of /OPERATOR=, filled in with the account an earlier setup set up.
+Function OperatorPage
+  ${IfThen} $OperatorChosen != 1 ${|} ReadRegStr $Operator HKLM "${UNINSTALL_KEY}" Operator ${|}
+  !insertmacro MUI_HEADER_TEXT "Standard operator account" "Who starts ${TITLE} without being an administrator"
+  nsDialogs::Create 1018
+  Pop $0
+  ${NSD_CreateLabel} 0 0 100% 60u "An administrator who logs on gets ${TITLE} from its logon task. An operator who logs on with a standard account needs the right to change the system time and a start at logon of its own: name that user or group (for example studio, Users or STATION\Operators) and setup gives it both. Leave it empty where operators log on as administrators (an account set up before then gets back what it had)."
+  Pop $0
+  ${NSD_CreateText} 0 64u 100% 12u "$Operator"
+  Pop $OperatorField
+  nsDialogs::Show
+FunctionEnd
+
+Function OperatorPageLeave
+  ${NSD_GetText} $OperatorField $Operator
+  StrCpy $OperatorChosen 1
 FunctionEnd
 
 ; Setup /UNINSTALL: runs the installed uninstaller in place and waits for it (run on its own, it
@@ -436,8 +462,9 @@ FunctionEnd
 
 ; Writes the shipped task definition with this installation's path to $INSTDIR\$R2 and registers
 ; it as the task $R3. Where $R0 is not empty, it replaces the principal (the Administrators group
-; at its highest privileges) by that element, run with the account's own rights, and $R1 goes into
-; the logon trigger (a user's; none: the logon of each member of the principal's group).
+; at its highest privileges) by that element, run with the account's own rights, and $R1 ends the
+; logon trigger (a user's, after the trigger's own elements as the schema orders them; none: the
+; logon of each member of the principal's group).
 ; schtasks' exit code and output in $0 and $1.
 Function RegisterTask
   InitPluginsDir
@@ -459,8 +486,8 @@ Function RegisterTask
       ${IfThen} $3 != "" ${|} StrCpy $2 "      $R0$\r$\n" ${|}
       ${StrStr} $3 $2 "<RunLevel>"
       ${IfThen} $3 != "" ${|} StrCpy $2 "      <RunLevel>LeastPrivilege</RunLevel>$\r$\n" ${|}
-      ${StrStr} $3 $2 "<LogonTrigger>"
-      ${IfThen} $3 != "" ${|} StrCpy $2 "$2$R1" ${|}
+      ${StrStr} $3 $2 "</LogonTrigger>"
+      ${IfThen} $3 != "" ${|} StrCpy $2 "$R1$2" ${|}
     ${EndIf}
     FileWriteUTF16LE $1 $2
   ${Loop}
@@ -475,14 +502,11 @@ FunctionEnd
 ; change the system time, recorded where setup granted it (so that the uninstaller gives back only
 ; that), and on Vista to 11 a logon task of its own that starts Larkmoor with the account's own
 ; rights (on XP the All Users Startup shortcut starts it). An upgrade without the option keeps the
-; account set up before; another account replaces it.
+; account set up before; another account, or none (/OPERATOR= alone), replaces it.
 Function SetUpOperator
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" Operator
-  ${If} $Operator == ""
-    StrCpy $Operator $0
-  ${ElseIf} $Operator != $0
-    Call GiveBackRight
-  ${EndIf}
+  ${IfThen} $OperatorChosen != 1 ${|} StrCpy $Operator $0 ${|}
+  ${IfThen} $Operator != $0 ${|} Call GiveBackRight ${|}
   ${IfThen} $Operator == "" ${|} Return ${|}
   System::Alloc 68 ; SECURITY_MAX_SID_SIZE
   Pop $R1

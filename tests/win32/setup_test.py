@@ -175,6 +175,9 @@ def operator_set_up(folder, account, sid, kind):
     assert values("Principal", kind) == [sid], task.toxml()
     assert values("Principal", "RunLevel") == ["LeastPrivilege"]
     assert values("LogonTrigger", "UserId") == ([sid] if kind == "UserId" else [])
+    trigger = task.getElementsByTagName("LogonTrigger")[0]  # the schema's order: UserId after Enabled
+    assert [e.tagName for e in trigger.childNodes if e.nodeType == e.ELEMENT_NODE][-1] == \
+        ("UserId" if kind == "UserId" else "Enabled")
     assert values("Exec", "Command") == [f'"{folder}\\larkmoor.exe"']
     assert os.path.isfile(unix(tasks + r"\Larkmoor operator")), "no operator task registered"
 
@@ -259,15 +262,16 @@ def main():
     run_setup()
     assert installed(odd) == odd and not os.path.exists(unix(default_folder()))
     operator_set_up(odd, "Users", "S-1-5-32-545", "GroupId")
-    # Where the group held the right before setup (as setup records it on Windows), the
-    # uninstaller leaves it.
+    # No operator any more, for a group that held the right before setup (as setup records it on
+    # Windows): its task goes, the right stays.
     wine("reg", "add", uninstall_key, "/v", "OperatorGranted", "/t", "REG_DWORD", "/d", "0", "/f",
          check=True)
-    before = len(log("larkmoor-uninstall.log"))
+    logged = run_setup("/OPERATOR=")
+    assert "of Users as it was" in logged and "Gave back" not in logged, logged
+    assert reg_value(uninstall_key, "Operator") is None
+    assert not os.path.exists(unix(tasks + r"\Larkmoor operator")), "the operator's task is left"
     run_setup("/UNINSTALL")
     removed(odd)
-    logged = log("larkmoor-uninstall.log")[before:]
-    assert "of Users as it was" in logged and "Gave back" not in logged, logged
 
     # An operator account that does not exist.
     assert "is not known" in run_setup("/OPERATOR=nobody-here", "/NOSTART", code=6)
