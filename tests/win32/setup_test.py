@@ -264,8 +264,7 @@ def main():
     operator_set_up(odd, "Users", "S-1-5-32-545", "GroupId")
     # No operator any more, for a group that held the right before setup (as setup records it on
     # Windows): its task goes, the right stays.
-    wine("reg", "add", uninstall_key, "/v", "OperatorGranted", "/t", "REG_DWORD", "/d", "0", "/f",
-         check=True)
+    wine("reg", "delete", uninstall_key, "/v", "OperatorGranted", "/f", check=True)
     logged = run_setup("/OPERATOR=")
     assert "of Users as it was" in logged and "Gave back" not in logged, logged
     assert reg_value(uninstall_key, "Operator") is None
