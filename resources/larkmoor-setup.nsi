@@ -464,18 +464,28 @@ FunctionEnd
 ; it as the task $R3. Where $R0 is not empty, it replaces the principal (the Administrators group
 ; at its highest privileges) by that element, run with the account's own rights, and $R1 ends the
 ; logon trigger (a user's, after the trigger's own elements as the schema orders them; none: the
-; logon of each member of the principal's group).
-; schtasks' exit code and output in $0 and $1.
+; logon of each member of the principal's group), and the comments, which speak of the
+; administrators' task, are left out. schtasks' exit code and output in $0 and $1.
 Function RegisterTask
   InitPluginsDir
   File "/oname=$PLUGINSDIR\task.xml" "${TASK_XML}"
   FileOpen $0 "$PLUGINSDIR\task.xml" r
   FileOpen $1 "$INSTDIR\$R2" w
   FileWriteUTF16LE /BOM $1 ""
+  StrCpy $4 0 ; 1 within a comment
   ${Do}
     ClearErrors
     FileReadUTF16LE $0 $2
     ${IfThen} ${Errors} ${|} ${ExitDo} ${|}
+    ${If} $R0 != ""
+      ${StrStr} $3 $2 "<!--"
+      ${IfThen} $3 != "" ${|} StrCpy $4 1 ${|}
+      ${If} $4 = 1
+        ${StrStr} $3 $2 "-->"
+        ${IfThen} $3 != "" ${|} StrCpy $4 0 ${|}
+        ${Continue}
+      ${EndIf}
+    ${EndIf}
     ${StrStr} $3 $2 "<Command>"
     ${If} $3 != ""
       Call XmlInstallDir

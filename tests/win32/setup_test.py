@@ -166,7 +166,9 @@ def operator_set_up(folder, account, sid, kind):
     assert reg_value(uninstall_key, "OperatorSid") == sid
     assert reg_value(uninstall_key, "OperatorGranted") == "0x1", "the grant is not recorded"
     with open(unix(folder + r"\larkmoor-operator-task.xml"), "rb") as definition:
-        task = xml.dom.minidom.parseString(definition.read())
+        raw = definition.read()
+    task = xml.dom.minidom.parseString(raw)
+    assert "<!--" not in raw.decode("utf-16"), "it keeps the administrators' task's comments"
 
     def values(parent, name):
         node = task.getElementsByTagName(parent)[0]
