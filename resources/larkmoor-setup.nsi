@@ -5,12 +5,14 @@
 ; definition with the installed path (Vista to 11) or an All Users Startup shortcut (XP), installs a
 ; port library that lies beside it, can stop and disable Windows Time, and starts Larkmoor the way
 ; logon will. Silent with /S; /KEEPTIME keeps Windows Time, /NOSTART starts nothing, /UNINSTALL
-; removes an installed Larkmoor and waits for the removal. Exit codes (where several apply, the
-; lowest):
+; removes an installed Larkmoor and waits for the removal, /OPERATOR=<user or group> gives a
+; standard account the right to change the system time and a logon task of its own. Exit codes
+; (where several apply, the lowest):
 ;   0 done, 1 cancelled, 2 nothing installed (not an administrator, the files could not be written,
 ;   or a folder that users may write), 3 installed but not started at logon (the task could not be
 ;   registered), 4 installed but Windows Time could not be stopped and disabled, 5 installed
-;   without a port library.
+;   without a port library, 6 installed but the operator account could not be given the right or
+;   its logon task.
 ; What it did goes to the details list and to %TEMP%\larkmoor-setup.log (the uninstaller's to
 ; larkmoor-uninstall.log there).
 
@@ -28,11 +30,14 @@ PESubsysVer 5.01
 !include WinVer.nsh
 !include StrFunc.nsh
 !include MUI2.nsh
+!include nsDialogs.nsh
 ${StrStr}
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${TITLE}"
 !define TIME_SERVICE W32Time
 !define TASK ${TITLE}
+!define OPERATOR_TASK "${TITLE} operator"
+!define SYSTEMTIME_RIGHT SeSystemtimePrivilege
 !define REMOVING "Global\${TITLE} uninstall" ; held while an uninstaller removes its own folder
 !define SYNCHRONIZE 0x100000
 !define WINDOW_CLASS LarkmoorForm ; kWin32FormClass in platform/win32/window_win32.h
@@ -59,12 +64,17 @@ Var TaskRegistered
 Var NoPortLibrary
 Var Ended ; 1 where setup ended a running Larkmoor
 Var Tools ; the folder of Windows' own schtasks and taskkill
+Var Operator ; the account /OPERATOR= or the page names (empty: none), else the one set up before
+Var OperatorChosen ; 1 where /OPERATOR= or the page chose
+Var OperatorFailed
+Var OperatorField
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_TEXT_TOP "Windows Time moves the clock back to its own time source after Larkmoor sets it: setup stops it and sets it to Disabled unless you untick it below. Uninstalling Larkmoor gives it back the state it had."
 !insertmacro MUI_PAGE_COMPONENTS
+Page custom OperatorPage OperatorPageLeave
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_TEXT "$FinishText"
 !define MUI_FINISHPAGE_TEXT_LARGE
@@ -105,6 +115,23 @@ Var Tools ; the folder of Windows' own schtasks and taskkill
 !macro FindTools
   StrCpy $Tools "$SYSDIR"
   ${IfThen} ${FileExists} "$WINDIR\Sysnative\schtasks.exe" ${|} StrCpy $Tools "$WINDIR\Sysnative" ${|}
+!macroend
+
+; The local security policy's handle in $R7, and the name of the right to change the system time
+; as an LSA_UNICODE_STRING in $R6 (its text in $R5).
+!macro OpenPolicy
+  System::Call "*(l 0, l 0, l 0, l 0, l 0, l 0) p .R6" ; LSA_OBJECT_ATTRIBUTES, all zero
+  ; POLICY_LOOKUP_NAMES, POLICY_CREATE_ACCOUNT
+  System::Call "advapi32::LsaOpenPolicy(p 0, p R6, i 0x810, *p .R7)"
+  System::Free $R6
+  System::Call "*(&w32 '${SYSTEMTIME_RIGHT}') p .R5"
+  System::Call "*(p, p) p .R6" ; its lengths (two USHORTs, then the padding of the 64-bit build), text
+  System::Call "ntdll::RtlInitUnicodeString(p R6, p R5)"
+!macroend
+!macro ClosePolicy
+  System::Call "advapi32::LsaClose(p R7)"
+  System::Free $R6
+  System::Free $R5
 !macroend
 
 ; Functions both the setup and the uninstaller need (the uninstaller's carry the prefix "un.").
@@ -150,24 +177,36 @@ Var Tools ; the folder of Windows' own schtasks and taskkill
     ${Next}
   FunctionEnd
 
-  ; Removes shortcuts to Larkmoor from the Startup folders of all users and of this user, so that
-  ; it is not started twice.
-  Function ${un}RemoveStartupShortcuts
-    ${ForEach} $R1 0 1 + 1
-      ${If} $R1 = 0
-        SetShellVarContext all
+  ; Gives back the right to change the system time where setup granted it to the operator account
+  ; (never one the account held before), and removes that account's logon task and the record.
+  Function ${un}GiveBackRight
+    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" Operator
+    ${IfThen} $0 == "" ${|} Return ${|}
+    ReadRegStr $1 HKLM "${UNINSTALL_KEY}" OperatorSid
+    ReadRegDWORD $2 HKLM "${UNINSTALL_KEY}" OperatorGranted
+    ${If} $2 = 1
+      System::Call "advapi32::ConvertStringSidToSidW(w r1, *p .R1)"
+      !insertmacro OpenPolicy
+      System::Call "advapi32::LsaRemoveAccountRights(p R7, p R1, i 0, p R6, i 1) i .r3"
+      !insertmacro ClosePolicy
+      System::Call "kernel32::LocalFree(p R1)"
+      ${If} $3 == 0 ; as text: a call that could not be made gives "error"
+        ${Log} "Gave back the right to change the system time that setup had granted to $0 ($1)"
       ${Else}
-        SetShellVarContext current
+        System::Call "advapi32::LsaNtStatusToWinError(i r3) i .r3"
+        ${Log} "The right to change the system time could not be taken back from $0 ($1, error $3)"
       ${EndIf}
-      FindFirst $R2 $R3 "$SMSTARTUP\*larkmoor*.lnk"
-      ${DoWhile} $R3 != ""
-        Delete "$SMSTARTUP\$R3"
-        ${Log} "Removed the Startup shortcut $SMSTARTUP\$R3"
-        FindNext $R2 $R3
-      ${Loop}
-      FindClose $R2
-    ${Next}
-    SetShellVarContext all
+    ${Else}
+      ${Log} "Left the right to change the system time of $0 as it was: setup did not grant it"
+    ${EndIf}
+    ${If} ${AtLeastWinVista}
+      nsExec::Exec '"$Tools\schtasks.exe" /delete /tn "${OPERATOR_TASK}" /f'
+      Pop $3
+      ${Log} "Removed the logon task ${OPERATOR_TASK} (schtasks: $3)"
+    ${EndIf}
+    DeleteRegValue HKLM "${UNINSTALL_KEY}" Operator
+    DeleteRegValue HKLM "${UNINSTALL_KEY}" OperatorSid
+    DeleteRegValue HKLM "${UNINSTALL_KEY}" OperatorGranted
   FunctionEnd
 !macroend
 !insertmacro SharedFunctions ""
@@ -201,7 +240,6 @@ Section "${TITLE}" SecProgram
   StrCpy $Failure 0
   Call SecureFolder
   Call EndLarkmoor
-  Call RemoveStartupShortcuts
 
   SetOutPath "$INSTDIR"
   SetOverwrite try
@@ -225,6 +263,7 @@ Section "${TITLE}" SecProgram
   Call InstallPortLibrary
   CreateShortCut "$SMPROGRAMS\${TITLE}.lnk" "$INSTDIR\larkmoor.exe"
   Call StartAtLogon
+  Call SetUpOperator
   Call WriteUninstallEntry
 SectionEnd
 
@@ -275,6 +314,10 @@ Section "-Finish"
   ${AndIf} $Failure = 0
     StrCpy $Failure 5
   ${EndIf}
+  ${If} $OperatorFailed = 1
+  ${AndIf} $Failure = 0
+    StrCpy $Failure 6
+  ${EndIf}
   ${Log} "Done (exit code $Failure)"
   FileClose $Log
   StrCpy $Log "" ; the Finish page's start opens it again
@@ -305,6 +348,11 @@ Function .onInit
   ${IfNot} ${Errors}
     StrCpy $NoStart 1
   ${EndIf}
+  ClearErrors
+  ${GetOptions} $R0 "/OPERATOR=" $Operator
+  ${IfNot} ${Errors}
+    StrCpy $OperatorChosen 1
+  ${EndIf}
   UserInfo::GetAccountType
   Pop $0
   ${If} $0 != "Admin"
@@ -312,6 +360,24 @@ Function .onInit
     SetErrorLevel 2
     Quit
   ${EndIf}
+FunctionEnd
+
+; The interactive choice of /OPERATOR=, filled in with the account an earlier setup set up.
+Function OperatorPage
+  ${IfThen} $OperatorChosen != 1 ${|} ReadRegStr $Operator HKLM "${UNINSTALL_KEY}" Operator ${|}
+  !insertmacro MUI_HEADER_TEXT "Standard operator account" "Who starts ${TITLE} without being an administrator"
+  nsDialogs::Create 1018
+  Pop $0
+  ${NSD_CreateLabel} 0 0 100% 60u "An administrator who logs on gets ${TITLE} from its logon task. An operator who logs on with a standard account needs the right to change the system time and a start at logon of its own: name that user or group (for example studio, Users or STATION\Operators) and setup gives it both. Leave it empty where operators log on as administrators (an account set up before then gets back what it had)."
+  Pop $0
+  ${NSD_CreateText} 0 64u 100% 12u "$Operator"
+  Pop $OperatorField
+  nsDialogs::Show
+FunctionEnd
+
+Function OperatorPageLeave
+  ${NSD_GetText} $OperatorField $Operator
+  StrCpy $OperatorChosen 1
 FunctionEnd
 
 ; Setup /UNINSTALL: runs the installed uninstaller in place and waits for it (run on its own, it
@@ -370,35 +436,20 @@ Function InstallPortLibrary
 FunctionEnd
 
 ; Vista to 11: the logon task, from the shipped definition with this installation's path, so that
-; Larkmoor starts elevated without a prompt. XP: a shortcut in the All Users Startup folder.
+; Larkmoor starts elevated without a prompt. XP: a shortcut in the All Users Startup folder, which
+; the uninstaller removes. Setup removes no shortcut it did not make: one a station made stays.
 Function StartAtLogon
   StrCpy $TaskRegistered 0
   ${IfNot} ${AtLeastWinVista}
     CreateShortCut "$SMSTARTUP\${TITLE}.lnk" "$INSTDIR\larkmoor.exe"
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" StartupShortcut 1
     ${Log} "Added ${TITLE} to the All Users Startup folder"
     Return
   ${EndIf}
-  InitPluginsDir
-  File "/oname=$PLUGINSDIR\task.xml" "${TASK_XML}"
-  FileOpen $0 "$PLUGINSDIR\task.xml" r
-  FileOpen $1 "$INSTDIR\larkmoor-task.xml" w
-  FileWriteUTF16LE /BOM $1 ""
-  ${Do}
-    ClearErrors
-    FileReadUTF16LE $0 $2
-    ${IfThen} ${Errors} ${|} ${ExitDo} ${|}
-    ${StrStr} $3 $2 "<Command>"
-    ${If} $3 != ""
-      Call XmlInstallDir
-      StrCpy $2 '      <Command>"$R6\larkmoor.exe"</Command>$\r$\n'
-    ${EndIf}
-    FileWriteUTF16LE $1 $2
-  ${Loop}
-  FileClose $0
-  FileClose $1
-  nsExec::ExecToStack '"$Tools\schtasks.exe" /create /tn ${TASK} /xml "$INSTDIR\larkmoor-task.xml" /f'
-  Pop $0
-  Pop $1
+  StrCpy $R0 ""
+  StrCpy $R2 larkmoor-task.xml
+  StrCpy $R3 "${TASK}"
+  Call RegisterTask
   ${If} $0 == 0
     StrCpy $TaskRegistered 1
     ${Log} "Registered the logon task ${TASK} for $INSTDIR\larkmoor.exe"
@@ -406,6 +457,133 @@ Function StartAtLogon
     ${Log} "The logon task could not be registered (schtasks: $0): $1"
     StrCpy $FinishText "$FinishText$\r$\n$\r$\nThe logon task could not be registered (schtasks: $0): Larkmoor does not start at logon. See $TEMP\larkmoor-setup.log."
     StrCpy $Failure 3
+  ${EndIf}
+FunctionEnd
+
+; Writes the shipped task definition with this installation's path to $INSTDIR\$R2 and registers
+; it as the task $R3. Where $R0 is not empty, it replaces the principal (the Administrators group
+; at its highest privileges) by that element, run with the account's own rights, and $R1 ends the
+; logon trigger (a user's, after the trigger's own elements as the schema orders them; none: the
+; logon of each member of the principal's group), and the comments, which speak of the
+; administrators' task, are left out. schtasks' exit code and output in $0 and $1.
+Function RegisterTask
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\task.xml" "${TASK_XML}"
+  FileOpen $0 "$PLUGINSDIR\task.xml" r
+  FileOpen $1 "$INSTDIR\$R2" w
+  FileWriteUTF16LE /BOM $1 ""
+  StrCpy $4 0 ; 1 within a comment
+  ${Do}
+    ClearErrors
+    FileReadUTF16LE $0 $2
+    ${IfThen} ${Errors} ${|} ${ExitDo} ${|}
+    ${If} $R0 != ""
+      ${StrStr} $3 $2 "<!--"
+      ${IfThen} $3 != "" ${|} StrCpy $4 1 ${|}
+      ${If} $4 = 1
+        ${StrStr} $3 $2 "-->"
+        ${IfThen} $3 != "" ${|} StrCpy $4 0 ${|}
+        ${Continue}
+      ${EndIf}
+    ${EndIf}
+    ${StrStr} $3 $2 "<Command>"
+    ${If} $3 != ""
+      Call XmlInstallDir
+      StrCpy $2 '      <Command>"$R6\larkmoor.exe"</Command>$\r$\n'
+    ${EndIf}
+    ${If} $R0 != ""
+      ${StrStr} $3 $2 "<GroupId>"
+      ${IfThen} $3 != "" ${|} StrCpy $2 "      $R0$\r$\n" ${|}
+      ${StrStr} $3 $2 "<RunLevel>"
+      ${IfThen} $3 != "" ${|} StrCpy $2 "      <RunLevel>LeastPrivilege</RunLevel>$\r$\n" ${|}
+      ${StrStr} $3 $2 "</LogonTrigger>"
+      ${IfThen} $3 != "" ${|} StrCpy $2 "$R1$2" ${|}
+    ${EndIf}
+    FileWriteUTF16LE $1 $2
+  ${Loop}
+  FileClose $0
+  FileClose $1
+  nsExec::ExecToStack '"$Tools\schtasks.exe" /create /tn "$R3" /xml "$INSTDIR\$R2" /f'
+  Pop $0
+  Pop $1
+FunctionEnd
+
+; /OPERATOR=<user or group>: standard accounts that run Larkmoor. The account gets the right to
+; change the system time, recorded where setup granted it (so that the uninstaller gives back only
+; that), and on Vista to 11 a logon task of its own that starts Larkmoor with the account's own
+; rights (on XP the All Users Startup shortcut starts it). An upgrade without the option keeps the
+; account set up before; another account, or none (/OPERATOR= alone), replaces it.
+Function SetUpOperator
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" Operator
+  ${IfThen} $OperatorChosen != 1 ${|} StrCpy $Operator $0 ${|}
+  ${IfThen} $Operator != $0 ${|} Call GiveBackRight ${|}
+  ${IfThen} $Operator == "" ${|} Return ${|}
+  System::Alloc 68 ; SECURITY_MAX_SID_SIZE
+  Pop $R1
+  StrCpy $R2 $Operator
+  System::Call "advapi32::LookupAccountNameW(p 0, w R2, p R1, *i 68, w .r1, *i ${NSIS_MAX_STRLEN}, *i .r2) i .r0"
+  ${If} $0 = 0
+    System::Free $R1
+    ${Log} "The operator account $Operator is not known: it gets neither the right to change the system time nor a logon task"
+    StrCpy $FinishText "$FinishText$\r$\n$\r$\nThe operator account $Operator is not known: it was not set up."
+    StrCpy $OperatorFailed 1
+    Return
+  ${EndIf}
+  System::Call "advapi32::ConvertSidToStringSidW(p R1, *p .r3)"
+  System::Call "kernel32::lstrcpyW(w .R4, p r3)"
+  System::Call "kernel32::LocalFree(p r3)"
+  ; A right the account holds already is not granted, so that the uninstaller never takes it away.
+  !insertmacro OpenPolicy
+  StrCpy $4 0
+  System::Call "advapi32::LsaEnumerateAccountRights(p R7, p R1, *p .r5, *i .r6) i .r0"
+  ${If} $0 = 0
+    StrCpy $7 $5
+    ${For} $8 1 $6
+      System::Call "ntdll::RtlCompareUnicodeString(p r7, p R6, i 1) i .r9"
+      ${IfThen} $9 = 0 ${|} StrCpy $4 1 ${|}
+      ; The next LSA_UNICODE_STRING, the size of two pointers further on.
+      IntPtrOp $7 $7 + ${NSIS_PTR_SIZE}
+      IntPtrOp $7 $7 + ${NSIS_PTR_SIZE}
+    ${Next}
+    System::Call "advapi32::LsaFreeMemory(p r5)"
+  ${EndIf}
+  ${If} $4 = 1
+    ${Log} "$Operator ($R4) already holds the right to change the system time"
+  ${Else}
+    System::Call "advapi32::LsaAddAccountRights(p R7, p R1, p R6, i 1) i .r0"
+    ${If} $0 == 0 ; as text: a call that could not be made gives "error"
+      WriteRegDWORD HKLM "${UNINSTALL_KEY}" OperatorGranted 1
+      ${Log} "Granted $Operator ($R4) the right to change the system time, from its next logon"
+    ${Else}
+      System::Call "advapi32::LsaNtStatusToWinError(i r0) i .r0"
+      ${Log} "$Operator ($R4) could not be granted the right to change the system time (error $0)"
+      StrCpy $FinishText "$FinishText$\r$\n$\r$\n$Operator could not be granted the right to change the system time (error $0)."
+      StrCpy $OperatorFailed 1
+    ${EndIf}
+  ${EndIf}
+  !insertmacro ClosePolicy
+  System::Free $R1
+  WriteRegStr HKLM "${UNINSTALL_KEY}" Operator $Operator
+  WriteRegStr HKLM "${UNINSTALL_KEY}" OperatorSid $R4
+  ${IfNot} ${AtLeastWinVista}
+    Return
+  ${EndIf}
+  ${If} $2 = 1 ; SidTypeUser: that user's logon, in the session it opens
+    StrCpy $R0 "<UserId>$R4</UserId>$\r$\n      <LogonType>InteractiveToken</LogonType>"
+    StrCpy $R1 "      <UserId>$R4</UserId>$\r$\n"
+  ${Else} ; a group: the logon of each member
+    StrCpy $R0 "<GroupId>$R4</GroupId>"
+    StrCpy $R1 ""
+  ${EndIf}
+  StrCpy $R2 larkmoor-operator-task.xml
+  StrCpy $R3 "${OPERATOR_TASK}"
+  Call RegisterTask
+  ${If} $0 == 0
+    ${Log} "Registered the logon task ${OPERATOR_TASK} for $Operator ($R4)"
+  ${Else}
+    ${Log} "The logon task for $Operator could not be registered (schtasks: $0): $1"
+    StrCpy $FinishText "$FinishText$\r$\n$\r$\nThe logon task for $Operator could not be registered (schtasks: $0)."
+    StrCpy $OperatorFailed 1
   ${EndIf}
 FunctionEnd
 
@@ -546,11 +724,17 @@ Section "Uninstall"
     Pop $0
     ${Log} "Removed the logon task ${TASK} (schtasks: $0)"
   ${EndIf}
-  Call un.RemoveStartupShortcuts
+  ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" StartupShortcut
+  ${If} $0 = 1
+    Delete "$SMSTARTUP\${TITLE}.lnk"
+    ${Log} "Removed ${TITLE} from the All Users Startup folder"
+  ${EndIf}
+  Call un.GiveBackRight
   Delete "$SMPROGRAMS\${TITLE}.lnk"
   Delete "$INSTDIR\larkmoor.exe"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\larkmoor-task.xml"
+  Delete "$INSTDIR\larkmoor-operator-task.xml"
   ${ForEach} $R1 0 1 + 1
     ${IfThen} $R1 = 0 ${|} StrCpy $R2 ntport.dll ${|}
     ${IfThen} $R1 = 1 ${|} StrCpy $R2 inpout32.dll ${|}

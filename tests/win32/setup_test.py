@@ -2,7 +2,8 @@
 share with a stand-in port library and stand-ins for schtasks and taskkill beside it; again over
 the running Larkmoor (an upgrade, which also repairs); over a Larkmoor whose file is held open; the
 quiet uninstall string then setup at once (a repair by a deployment tool); the uninstall; a folder
-with "&" and an upgrade without /D=; no port library; a folder users may have filled.
+with "&" and an upgrade without /D=; no port library; a folder users may have filled; a standard
+operator account (a user, then a group) and a Startup shortcut the station made.
 Usage: setup_test.py <wine runner> <setup.exe> <port library> <larkmoor.exe> <work folder>"""
 import glob
 import os
@@ -12,6 +13,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import xml.dom.minidom
 
 from task_definition import check as check_task_definition
 
@@ -23,6 +25,7 @@ marker = os.path.join(os.path.dirname(library), "marker_program.exe")
 env = dict(os.environ, WINEPREFIX=prefix)
 uninstall_key = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Larkmoor"
 time_service_key = r"HKLM\System\CurrentControlSet\Services\W32Time"
+tasks = r"C:\windows\system32\tasks"
 
 
 def wine(*args, check=False):
@@ -72,10 +75,10 @@ def running():
     return pids
 
 
-def log():
-    """Setup's log, to which each run appends; the uninstaller's is larkmoor-uninstall.log."""
-    return "".join(open(name, errors="replace").read() for name in
-                   glob.glob(os.path.join(prefix, "drive_c/users/*/Temp/larkmoor-setup.log")))
+def log(name="larkmoor-setup.log"):
+    """Setup's log, to which each run appends, or the uninstaller's."""
+    return "".join(open(found, errors="replace").read() for found in
+                   glob.glob(os.path.join(prefix, "drive_c/users/*/Temp", name)))
 
 
 def run(command_line):
@@ -155,6 +158,32 @@ def installed(wanted_folder=None):
     return folder
 
 
+def operator_set_up(folder, account, sid, kind):
+    """The operator account's right, recorded as granted by setup (Wine's LSA keeps no rights to
+    read back: LsaAddAccountRights succeeds, LsaEnumerateAccountRights finds none), and its logon
+    task: that account as the principal, with its own rights, starting the installed program."""
+    assert reg_value(uninstall_key, "Operator") == account
+    assert reg_value(uninstall_key, "OperatorSid") == sid
+    assert reg_value(uninstall_key, "OperatorGranted") == "0x1", "the grant is not recorded"
+    with open(unix(folder + r"\larkmoor-operator-task.xml"), "rb") as definition:
+        raw = definition.read()
+    task = xml.dom.minidom.parseString(raw)
+    assert "<!--" not in raw.decode("utf-16"), "it keeps the administrators' task's comments"
+
+    def values(parent, name):
+        node = task.getElementsByTagName(parent)[0]
+        return [e.firstChild.data for e in node.getElementsByTagName(name)]
+
+    assert values("Principal", kind) == [sid], task.toxml()
+    assert values("Principal", "RunLevel") == ["LeastPrivilege"]
+    assert values("LogonTrigger", "UserId") == ([sid] if kind == "UserId" else [])
+    trigger = task.getElementsByTagName("LogonTrigger")[0]  # the schema's order: UserId after Enabled
+    assert [e.tagName for e in trigger.childNodes if e.nodeType == e.ELEMENT_NODE][-1] == \
+        ("UserId" if kind == "UserId" else "Enabled")
+    assert values("Exec", "Command") == [f'"{folder}\\larkmoor.exe"']
+    assert os.path.isfile(unix(tasks + r"\Larkmoor operator")), "no operator task registered"
+
+
 def one_running(other_than=()):
     for _ in range(40):
         pids = running()
@@ -167,7 +196,8 @@ def one_running(other_than=()):
 def removed(folder):
     assert running() == [], "Larkmoor still runs"
     assert not os.path.exists(unix(folder)), os.listdir(unix(folder))
-    assert not os.path.exists(unix(r"C:\windows\system32\tasks\Larkmoor")), "the task is left"
+    assert not os.path.exists(unix(tasks + r"\Larkmoor")), "the task is left"
+    assert not os.path.exists(unix(tasks + r"\Larkmoor operator")), "the operator's task is left"
     assert reg_value(uninstall_key, "DisplayName") is None, "the Add/Remove Programs entry is left"
     assert not os.path.exists(unix(r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Larkmoor.lnk"))
     assert reg_value(time_service_key, "Start") == "0x2", "Windows Time is not given back"
@@ -182,20 +212,24 @@ def main():
     for where in (share, work, unix(folder)):  # setup's folder, its current one, the installed one
         assert not os.path.exists(os.path.join(where, "ran")), f"a stand-in was run in {where}"
 
-    # Over the running Larkmoor, with a file lost and an old Startup shortcut: the running one
-    # closes when asked, the files are put back, and the new one is the only one running.
+    # Over the running Larkmoor, with a file lost and a Startup shortcut the station made, for a
+    # standard operator (the prefix's user): the running one closes when asked, the files are put
+    # back, the new one is the only one running, the operator is set up and the shortcut stays.
     os.remove(unix(folder + r"\README.txt"))
     startup = unix(r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Startup")
     os.makedirs(startup, exist_ok=True)
-    old_shortcut = os.path.join(startup, "larkmoor.exe - Shortcut.lnk")
-    open(old_shortcut, "wb").close()
-    logged = run_setup()
+    station_shortcut = os.path.join(startup, "larkmoor.exe - Shortcut.lnk")
+    open(station_shortcut, "wb").close()
+    user = wine("cmd", "/c", "echo %USERNAME%", check=True).stdout.split()[-1]
+    user_sid = "S-1-5-21-0-0-0-1000"  # Wine's one user
+    logged = run_setup("/OPERATOR=" + user)
     closed = re.search(r"It closed within (\d+) ms", logged)  # not ended by force
     assert closed, logged
     print(f"the running Larkmoor closed {closed[1]} ms after setup sent WM_CLOSE")
     assert installed() == folder
     assert os.path.isfile(unix(folder + r"\README.txt")), "the reinstall did not repair"
-    assert not os.path.exists(old_shortcut), "an old Startup shortcut is left"
+    assert os.path.exists(station_shortcut), "setup removed a Startup shortcut the station made"
+    operator_set_up(folder, user, user_sid, "UserId")
     second = one_running(other_than=[first])
 
     # Over a Larkmoor whose file another program holds open: nothing installed, and the Larkmoor
@@ -213,21 +247,36 @@ def main():
     # A deployment tool's repair: the quiet uninstall string, waited for, then setup at once.
     assert run(reg_value(uninstall_key, "QuietUninstallString")).returncode == 0
     removed(folder)
+    assert f"Gave back the right to change the system time that setup had granted to {user}" in \
+        log("larkmoor-uninstall.log")
+    assert os.path.exists(station_shortcut), "the uninstaller removed the station's shortcut"
     run_setup()
-    assert installed() == folder
+    assert installed() == folder and reg_value(uninstall_key, "Operator") is None
     one_running()
     run_setup("/UNINSTALL")
     removed(folder)
 
-    # A folder with "&" and spaces, from a share without a port library; then an upgrade without
-    # /D=, which goes into it.
+    # A folder with "&" and spaces, from a share without a port library, for the operators' group;
+    # then an upgrade without /D= or /OPERATOR=, which goes into it and keeps the group.
     odd = r"C:\Program Files\R&D Larkmoor"
-    assert "No port library" in run_setup("/D=" + odd, code=5, folder=bare_share)
+    assert "No port library" in run_setup('/OPERATOR="Users"', "/D=" + odd, code=5, folder=bare_share)
     shutil.copy(library, unix(odd + r"\ntport.dll"))
     run_setup()
     assert installed(odd) == odd and not os.path.exists(unix(default_folder()))
+    operator_set_up(odd, "Users", "S-1-5-32-545", "GroupId")
+    # No operator any more, for a group that held the right before setup (as setup records it on
+    # Windows): its task goes, the right stays.
+    wine("reg", "delete", uninstall_key, "/v", "OperatorGranted", "/f", check=True)
+    logged = run_setup("/OPERATOR=")
+    assert "of Users as it was" in logged and "Gave back" not in logged, logged
+    assert reg_value(uninstall_key, "Operator") is None
+    assert not os.path.exists(unix(tasks + r"\Larkmoor operator")), "the operator's task is left"
     run_setup("/UNINSTALL")
     removed(odd)
+
+    # An operator account that does not exist.
+    assert "is not known" in run_setup("/OPERATOR=nobody-here", "/NOSTART", code=6)
+    run_setup("/UNINSTALL")
 
     # A folder that was there before, outside Program Files, which any user may have filled.
     os.makedirs(unix(r"C:\Larkmoor"))
