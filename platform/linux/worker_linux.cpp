@@ -13,6 +13,16 @@ struct WorkerSync::Native {
     std::condition_variable changed;
     bool stopped = false;
     bool ended = false;
+
+    void Set(bool Native::*flag) {
+        const std::lock_guard lock(mutex);
+        this->*flag = true;
+        changed.notify_all();
+    }
+    bool WaitFor(bool Native::*flag, int ms) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return this->*flag; });
+    }
 };
 
 WorkerSync::WorkerSync() : native_(std::make_unique<Native>()) {}
@@ -25,23 +35,16 @@ void WorkerSync::Unlock() {
     native_->mutex.unlock();
 }
 void WorkerSync::Stop() {
-    const std::lock_guard lock(native_->mutex);
-    native_->stopped = true;
-    native_->changed.notify_all();
+    native_->Set(&Native::stopped);
 }
 bool WorkerSync::WaitForStop(int ms) {
-    std::unique_lock lock(native_->mutex);
-    return native_->changed.wait_for(lock, std::chrono::milliseconds(ms),
-                                     [&] { return native_->stopped; });
+    return native_->WaitFor(&Native::stopped, ms);
 }
 void WorkerSync::Ended() {
-    const std::lock_guard lock(native_->mutex);
-    native_->ended = true;
-    native_->changed.notify_all();
+    native_->Set(&Native::ended);
 }
 void WorkerSync::WaitForEnd(int ms) {
-    std::unique_lock lock(native_->mutex);
-    native_->changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return native_->ended; });
+    native_->WaitFor(&Native::ended, ms);
 }
 
 bool StartWorkerThread(std::function<void()> work) {

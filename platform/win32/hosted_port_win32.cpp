@@ -176,8 +176,8 @@ class HostedPort : public Port {
         // ends with this process, which it watches.
         if (job_.Get())
             AssignProcessToJobObject(job_.Get(), started.hProcess);
-        ResumeThread(started.hThread);
-        CloseHandle(started.hThread);
+        const Handle thread(started.hThread);
+        ResumeThread(thread.Get());
         host_.Reset(started.hProcess);
         return true;
     }

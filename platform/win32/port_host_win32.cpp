@@ -124,9 +124,8 @@ int RunPortHost(const HostHandles& handles) {
     SetUnhandledExceptionFilter(ReportCrash);
     // Windows 11 gives a process whose windows are all hidden only the default timer resolution
     // unless it opts out; looked up at run time, since XP has no such call.
-    page->timerKept =
-        KeepTimerResolution(reinterpret_cast<SetProcessInformationFn>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetProcessInformation"))));
+    KeepTimerResolution(reinterpret_cast<SetProcessInformationFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetProcessInformation"))));
     auto registry = MakeSystemRegistry();
     auto port = MakeLibraryPort(
         PortLibraryFolders(OwnProgram()), [] { return static_cast<std::uint32_t>(GetTickCount()); },

@@ -33,7 +33,6 @@ struct PortPage {
     LONGLONG closedAtNs;
     char note[480];    // the library read through, or why there was no reading
     char crashed[480]; // where the host crashed, written as it ends
-    LONG timerKept;    // nonzero once the host has asked Windows to keep its timer resolution
 };
 
 // The handles a host is started with, inherited from the window's process.
