@@ -93,8 +93,9 @@ int main(int argc, char** argv) {
     }
     if (instance.is == Is::kElsewhere)
         TakeOverWhenItEnds(instance, folder);
-    heldLock = instance.lock;
-    heldSocket = instance.listening;
+    // Closed by LetGo alone, which a signal may also call.
+    heldLock = instance.lock.Release();
+    heldSocket = instance.listening.Release();
     for (const int signal : {SIGTERM, SIGINT, SIGHUP})
         std::signal(signal, EndOnSignal);
     // Answered on this thread without waiting: a caller that has not yet written its line is
@@ -107,9 +108,9 @@ int main(int argc, char** argv) {
             BringMainWindowToFront(*token);
         requests->Waiting() ? again.start(50) : again.stop();
     };
-    if (instance.listening >= 0) {
-        requests.emplace(instance.listening, seat);
-        callers.emplace(instance.listening, QSocketNotifier::Read);
+    if (heldSocket >= 0) {
+        requests.emplace(heldSocket, seat);
+        callers.emplace(heldSocket, QSocketNotifier::Read);
         QObject::connect(&*callers, &QSocketNotifier::activated, answer);
         QObject::connect(&again, &QTimer::timeout, answer);
     }

@@ -1,6 +1,7 @@
 #include "clock_linux.h"
 
 #include "errno_text.h"
+#include "handles_linux.h"
 #include "set_clock.h"
 
 #include <cassert>
@@ -48,25 +49,24 @@ struct HelperRun {
 // Starts `path`, given `argument` if any, with its output on a pipe: its process id and the pipe's
 // read end, which does not wait; or minus the errno of the failure. This program keeps no write
 // end, which would lose one descriptor per set.
-int StartHelper(const std::string& path, const std::string& argument, pid_t& pid, int& out) {
+int StartHelper(const std::string& path, const std::string& argument, pid_t& pid, Fd& out) {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0)
         return -errno;
-    fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK); // cannot fail on a pipe of this program's own
+    Fd readEnd(pipeEnds[0]);
+    const Fd writeEnd(pipeEnds[1]);
+    fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK); // cannot fail on a pipe of this program's own
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDOUT_FILENO);
     char* argv[] = {const_cast<char*>(path.c_str()),
                     argument.empty() ? nullptr : const_cast<char*>(argument.c_str()), nullptr};
     char* envp[] = {nullptr};
     const int error = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp);
     posix_spawn_file_actions_destroy(&actions);
-    close(pipeEnds[1]);
-    if (error != 0) {
-        close(pipeEnds[0]);
+    if (error != 0)
         return -error;
-    }
-    out = pipeEnds[0];
+    out = std::move(readEnd);
     return 0;
 }
 
@@ -142,10 +142,6 @@ class HelperClock : public Clock {
         // ignored, which the kernel takes as leave to reap children unasked: the wait would fail.
         std::signal(SIGCHLD, SIG_DFL);
     }
-    ~HelperClock() override {
-        if (out_ >= 0)
-            close(out_);
-    }
     ClockReading Now() override {
         tzset(); // localtime_r alone never notices a change of the system's zone
         timespec ts{};
@@ -159,7 +155,7 @@ class HelperClock : public Clock {
         // The helper reads the clock itself and sets minute 54, second 30 of the closure's hour
         // plus the time since the closure, which it measures itself.
         assert(timeText.substr(3) == "54:30");
-        assert(out_ < 0); // one set at a time
+        assert(!out_); // one set at a time
         const std::string closure = closedAtNs ? std::to_string(*closedAtNs) : "";
         run_ = {-StartHelper(helper_, closure, pid_, out_)};
         if (run_.spawnError != 0)
@@ -168,7 +164,7 @@ class HelperClock : public Clock {
         return ClockSet::Pending();
     }
     std::optional<ClockSet> Outcome() override {
-        if (out_ < 0)
+        if (!out_)
             return std::nullopt;
         ReadOutput();
         const pid_t ended = waitpid(pid_, &run_.status, WNOHANG);
@@ -182,15 +178,14 @@ class HelperClock : public Clock {
         if (ended < 0)
             run_.waitError = errno;
         ReadOutput(); // what it wrote just before it ended
-        close(out_);
-        out_ = -1;
+        out_.Reset();
         return FromHelper(helper_, limit_, run_);
     }
 
   private:
     void ReadOutput() {
         char text[64];
-        const ssize_t got = read(out_, text, sizeof text);
+        const ssize_t got = read(out_.Get(), text, sizeof text);
         if (got > 0 && run_.output.size() < sizeof text)
             run_.output.append(text, got);
     }
@@ -199,7 +194,7 @@ class HelperClock : public Clock {
     std::chrono::seconds limit_;
     HelperRun run_{};
     pid_t pid_ = 0;
-    int out_ = -1; // the read end of the running helper's output
+    Fd out_; // the read end of the running helper's output
     std::chrono::steady_clock::time_point started_{};
 };
 

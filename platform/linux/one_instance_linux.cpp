@@ -42,8 +42,8 @@ bool Address(const std::string& path, sockaddr_un& address) {
     return true;
 }
 
-int Socket() {
-    return socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+Fd Socket() {
+    return Fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
 }
 
 void Send(int fd, const std::string& text) {
@@ -98,44 +98,38 @@ std::pair<pid_t, uid_t> LockHolder(int lock) {
     return {0, 0};
 }
 
-// Where later starts ask: this user's last socket replaced. -1 when it cannot be made; the
+// Where later starts ask: this user's last socket replaced. None when it cannot be made; the
 // program then runs all the same, and later starts say that it does not answer.
-int Listen(const std::string& folder) {
+Fd Listen(const std::string& folder) {
     const std::string path = SocketPath(folder, getuid());
     sockaddr_un address;
-    const int fd = Address(path, address) ? Socket() : -1;
-    if (fd < 0)
-        return -1;
+    Fd fd = Address(path, address) ? Socket() : Fd();
+    if (!fd)
+        return {};
     unlink(path.c_str());
     // Members of the group, whatever their umask, may connect: they are told who holds the PC.
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        chmod(path.c_str(), 0660) != 0 || listen(fd, 8) != 0) {
-        close(fd);
-        return -1;
-    }
+    if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        chmod(path.c_str(), 0660) != 0 || listen(fd.Get(), 8) != 0)
+        return {};
     return fd;
 }
 
 // Asks the one holding the lock to show its window, and says who it is. Only the lock's holder
 // is asked: a socket that another process put in its place is not heard.
-Instance Ask(const std::string& folder, const Seat& me, int lock) {
-    const auto [holder, uid] = LockHolder(lock);
+Instance Ask(const std::string& folder, const Seat& me, Fd lock) {
+    const auto [holder, uid] = LockHolder(lock.Get());
     std::string answer;
     sockaddr_un address;
-    const int fd = holder > 0 && Address(SocketPath(folder, uid), address) ? Socket() : -1;
+    const Fd fd = holder > 0 && Address(SocketPath(folder, uid), address) ? Socket() : Fd();
     ucred peer{};
     socklen_t length = sizeof peer;
-    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid == holder) {
-        Send(fd, me.display + '\t' + me.token + '\n');
-        answer = ReadLine(fd, kAnswerWaitMs);
+    if (fd && connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        getsockopt(fd.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid == holder) {
+        Send(fd.Get(), me.display + '\t' + me.token + '\n');
+        answer = ReadLine(fd.Get(), kAnswerWaitMs);
     }
-    if (fd >= 0)
-        close(fd);
-    if (answer == "shown") {
-        close(lock);
-        return {Is::kShown, -1, -1, ""};
-    }
+    if (answer == "shown")
+        return {Is::kShown};
     const std::string who =
         holder > 0 ? " for the user " + UserName(uid) + " (process " + std::to_string(holder) + ")"
                    : "";
@@ -143,14 +137,18 @@ Instance Ask(const std::string& folder, const Seat& me, int lock) {
                                   ? ", on the display " + answer.substr(10)
                               : answer.empty() ? ", but it does not answer"
                                                : "";
-    return {Is::kElsewhere, lock, -1,
+    return {Is::kElsewhere,
+            std::move(lock),
+            {},
             std::string(kTitle) + " already runs on this PC" + who + where +
                 ".\nOnly one may run, since each sets the clock and reads the port. This one "
                 "starts by itself once that one has ended."};
 }
 
 Instance Refused(const std::string& why) {
-    return {Is::kRefused, -1, -1,
+    return {Is::kRefused,
+            {},
+            {},
             std::string(kTitle) + " cannot make sure that it runs only once on this PC: " + why};
 }
 
@@ -190,47 +188,37 @@ Instance FindInstance(const std::string& folder, const Seat& me) {
                                 "(another user made it?): remove it, or reinstall the package.");
     const std::string path = folder + "/lock";
     // Not blocking: a FIFO put in its place would hold up the open until someone writes to it.
-    const int lock =
-        open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0640);
-    if (lock < 0)
+    Fd lock(open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0640));
+    if (!lock)
         return Refused(path + " cannot be opened: " + Errno(errno) +
                        ".\nAdd this user to the group larkmoor and log in again.");
     struct stat file {};
-    if (fstat(lock, &file) != 0 || !S_ISREG(file.st_mode)) {
-        close(lock);
+    if (fstat(lock.Get(), &file) != 0 || !S_ISREG(file.st_mode))
         return Refused(path + " is not a plain file: reinstall the package.");
-    }
-    (void)fchmod(lock, 0640); // where this start made it, against a narrow umask
-    Instance found{Is::kElsewhere, lock, -1, ""};
-    return TakeOver(found, folder) ? found : Ask(folder, me, lock);
+    (void)fchmod(lock.Get(), 0640); // where this start made it, against a narrow umask
+    Instance found{Is::kElsewhere, std::move(lock)};
+    return TakeOver(found, folder) ? std::move(found) : Ask(folder, me, std::move(found.lock));
 }
 
 bool TakeOver(Instance& instance, const std::string& folder) {
-    if (flock(instance.lock, LOCK_EX | LOCK_NB) != 0)
+    if (flock(instance.lock.Get(), LOCK_EX | LOCK_NB) != 0)
         return false;
-    instance = {Is::kFirst, instance.lock, Listen(folder), ""};
+    instance = {Is::kFirst, std::move(instance.lock), Listen(folder)};
     return true;
-}
-
-Requests::~Requests() {
-    for (const Caller& caller : callers_)
-        close(caller.fd);
 }
 
 std::optional<std::string> Requests::Answer(std::chrono::steady_clock::time_point now) {
     for (int fd; (fd = accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) {
-        if (callers_.size() == kMaxCallers) {
-            close(callers_.front().fd);
+        if (callers_.size() == kMaxCallers)
             callers_.erase(callers_.begin());
-        }
-        callers_.push_back({fd, "", now});
+        callers_.push_back({Fd(fd), "", now});
     }
     std::optional<std::string> show;
     std::erase_if(callers_, [&](Caller& caller) {
         char text[256];
         ssize_t got = 0;
         while (caller.line.find('\n') == std::string::npos && caller.line.size() < 4096 &&
-               (got = recv(caller.fd, text, sizeof text, MSG_DONTWAIT)) > 0)
+               (got = recv(caller.fd.Get(), text, sizeof text, MSG_DONTWAIT)) > 0)
             caller.line.append(text, got);
         const std::size_t end = caller.line.find('\n');
         if (end == std::string::npos && got != 0 && now - caller.since < kRequestWait &&
@@ -240,12 +228,11 @@ std::optional<std::string> Requests::Answer(std::chrono::steady_clock::time_poin
         const std::size_t tab = line.find('\t');
         ucred peer{};
         socklen_t length = sizeof peer;
-        const bool here = end != std::string::npos &&
-                          getsockopt(caller.fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
-                          peer.uid == me_.uid && tab != std::string::npos &&
-                          line.substr(0, tab) == me_.display;
-        Send(caller.fd, here ? "shown\n" : "elsewhere " + me_.display + "\n");
-        close(caller.fd);
+        const bool here =
+            end != std::string::npos &&
+            getsockopt(caller.fd.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+            peer.uid == me_.uid && tab != std::string::npos && line.substr(0, tab) == me_.display;
+        Send(caller.fd.Get(), here ? "shown\n" : "elsewhere " + me_.display + "\n");
         if (here)
             show = line.substr(tab + 1);
         return true;

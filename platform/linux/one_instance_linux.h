@@ -9,6 +9,8 @@
 // by the package, owned by root) and each user's socket from the others, and an answer counts only
 // from the process that the kernel lists as the lock's holder.
 
+#include "platform/linux/handles_linux.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -42,9 +44,9 @@ struct Instance {
         kElsewhere, // one runs for another user or display, or does not answer: `message`
         kRefused,   // the lock cannot be taken at all: `message` says why
     } is = Is::kFirst;
-    int lock = -1;
-    int listening = -1;
-    std::string message;
+    Fd lock{};
+    Fd listening{};
+    std::string message{};
 };
 
 // Takes the PC, or asks the one that holds it to show its window.
@@ -59,9 +61,6 @@ bool TakeOver(Instance& instance, const std::string& folder);
 class Requests {
   public:
     Requests(int listening, Seat me) : listening_(listening), me_(std::move(me)) {}
-    ~Requests();
-    Requests(const Requests&) = delete;
-    Requests& operator=(const Requests&) = delete;
     // Takes new callers and answers those whose line has come. The token of a start on this
     // seat, whose window is to be shown; nothing when no such start asked.
     std::optional<std::string> Answer(std::chrono::steady_clock::time_point now);
@@ -73,7 +72,7 @@ class Requests {
 
   private:
     struct Caller {
-        int fd;
+        Fd fd;
         std::string line;
         std::chrono::steady_clock::time_point since;
     };

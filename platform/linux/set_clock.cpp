@@ -1,5 +1,7 @@
 #include "set_clock.h"
 
+#include "handles_linux.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -85,13 +87,13 @@ void RaiseSoftLimits() {
 bool SystemZoneLoaded(const std::string& zoneFile) {
     if (timezone != 0 || daylight != 0 || std::strcmp(tzname[0], "UTC") != 0)
         return true;
-    const int fd = open(zoneFile.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const Fd zone(open(zoneFile.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!zone)
         return errno == ENOENT;
     char tail[16];
-    const off_t size = lseek(fd, 0, SEEK_END);
-    const ssize_t got = pread(fd, tail, sizeof tail, std::max<off_t>(size - sizeof tail, 0));
-    close(fd);
+    const off_t size = lseek(zone.Get(), 0, SEEK_END);
+    const ssize_t got =
+        pread(zone.Get(), tail, sizeof tail, std::max<off_t>(size - sizeof tail, 0));
     return got > 0 && std::string_view(tail, got).ends_with("\nUTC0\n");
 }
 

@@ -214,13 +214,14 @@ TEST(OneLarkmoorPerPc, ShownOnItsSeatElsewhereSaidAndTakenOverNeverTwoNoneNorSil
         EXPECT_EQ(FindInstance(dir.path / other, here).is, Is::kRefused) << other;
     Instance holder = FindInstance(folder, here);
     ASSERT_EQ(holder.is, Is::kFirst);
-    EXPECT_TRUE(fcntl(holder.lock, F_GETFD) & FD_CLOEXEC); // or a program it starts holds the PC
+    EXPECT_TRUE(fcntl(holder.lock.Get(), F_GETFD) &
+                FD_CLOEXEC); // or a program it starts holds the PC
     // Callers that write nothing are never waited for, and dropped: the oldest beyond what it
     // keeps at once, the others once their time is up.
     const std::string socketPath = folder + "/" + std::to_string(here.uid) + ".socket";
     sockaddr_un address{AF_UNIX, {}};
     socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
-    Requests requests(holder.listening, here);
+    Requests requests(holder.listening.Get(), here);
     std::vector<int> silent(Requests::kMaxCallers + 1);
     const auto start = std::chrono::steady_clock::now();
     for (int& fd : silent)
@@ -236,7 +237,7 @@ TEST(OneLarkmoorPerPc, ShownOnItsSeatElsewhereSaidAndTakenOverNeverTwoNoneNorSil
     // socket must let in), is told where it runs and by whom.
     const std::string by = "for the user root (process " + std::to_string(getpid()) + ")";
     const auto startAs = [&](uid_t holderUid, uid_t uid, const char* display) {
-        Requests answering(holder.listening, {holderUid, ":0", ""});
+        Requests answering(holder.listening.Get(), {holderUid, ":0", ""});
         int said[2];
         if (pipe(said) == 0 && fork() == 0) { // in the folder's group, and no other
             const gid_t group = 65534;
@@ -269,13 +270,15 @@ TEST(OneLarkmoorPerPc, ShownOnItsSeatElsewhereSaidAndTakenOverNeverTwoNoneNorSil
     }
     // A socket another process put in the holder's place is not heard, whatever it answers.
     // (Here a child holding the holder's lock, which the kernel lists under the holder.)
-    close(holder.listening), fs::remove(socketPath);
-    Instance impostor{Is::kElsewhere, holder.lock, -1, ""};
+    holder.listening.Reset();
+    fs::remove(socketPath);
     const pid_t child = fork();
-    // The child answers until it is killed; this process goes on.
-    for (Requests answering((child == 0 && TakeOver(impostor, folder), impostor.listening), here);
-         child == 0; usleep(1000))
-        answering.Answer(std::chrono::steady_clock::now());
+    if (child == 0) { // answers until it is killed
+        Instance impostor{Is::kElsewhere, std::move(holder.lock)};
+        TakeOver(impostor, folder);
+        for (Requests answering(impostor.listening.Get(), here);; usleep(1000))
+            answering.Answer(std::chrono::steady_clock::now());
+    }
     while (!fs::exists(socketPath))
         usleep(1000);
     Instance other = FindInstance(folder, here);
@@ -283,8 +286,8 @@ TEST(OneLarkmoorPerPc, ShownOnItsSeatElsewhereSaidAndTakenOverNeverTwoNoneNorSil
     EXPECT_TRUE(Has(other.message, (by + ", but it does not answer").c_str())) << other.message;
     // The last one waits, and takes over once the holder has ended.
     EXPECT_FALSE(TakeOver(other, folder));
-    close(holder.lock);
-    EXPECT_TRUE(TakeOver(other, folder) && other.is == Is::kFirst && other.listening >= 0);
+    holder.lock.Reset();
+    EXPECT_TRUE(TakeOver(other, folder) && other.is == Is::kFirst && other.listening);
 }
 
 // Takes CAP_SYS_TIME from this process and all it starts, for good; true when it is gone
