@@ -3,6 +3,8 @@
 // port; any other second start says where Larkmoor runs and takes over once that one ends.
 #include "mainwindow/mainwindow.h"
 #include "platform/linux/one_instance_linux.h"
+#include "platform/linux/readiness_linux.h"
+#include "platform/qt/timesyncd_qt.h"
 #include "platform/qt/window_qt.h"
 #include "program.h"
 #include "version.h"
@@ -119,5 +121,7 @@ int main(int argc, char** argv) {
             callers->setEnabled(false);
         LetGo();
     });
-    return larkmoor::RunProgram(windows);
+    // systemd is asked over the bus with Qt's D-Bus module, which the system library does not hold.
+    return larkmoor::RunProgram(windows,
+                                *larkmoor::MakeSystemReadiness(larkmoor::TimesyncdEnabled));
 }

@@ -31,5 +31,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 0;
     larkmoor::KeepClockReadingsTogether();
     larkmoor::Win32WindowSystem windows(instance);
-    return larkmoor::RunProgram(windows);
+    return larkmoor::RunProgram(windows, *larkmoor::MakeSystemReadiness());
 }

@@ -7,14 +7,13 @@
 
 namespace larkmoor {
 
-int RunProgram(ui::WindowSystem& windows) {
+int RunProgram(ui::WindowSystem& windows, Readiness& readiness) {
     auto port = MakeSystemPort();
     auto clock = MakeSystemClock();
-    auto readiness = MakeSystemReadiness();
     auto registry = MakeSystemRegistry();
     auto programs = MakeSystemPrograms();
     std::optional<FrmAbout> frmAbout; // made on first use, kept to the end
-    MnuMenu mnuMenu(windows, *port, *clock, *readiness, [&] {
+    MnuMenu mnuMenu(windows, *port, *clock, readiness, [&] {
         if (!frmAbout)
             frmAbout.emplace(windows, *registry, *programs);
         frmAbout->Open();

@@ -29,10 +29,9 @@ class Readiness {
     virtual ClockReadiness Latest() = 0;
 };
 
-// Runs `check` at once and then every `periodMs` on a thread of its own, until it goes.
+// Runs `check` at once and then every `periodMs` on a thread of its own, until it goes. Each
+// platform's MakeSystemReadiness runs its checks so.
 std::unique_ptr<Readiness> MakeBackgroundReadiness(std::function<ClockReadiness()> check,
                                                    int periodMs = kReadinessPeriodMs);
-// This machine's checks, run so.
-std::unique_ptr<Readiness> MakeSystemReadiness();
 
 } // namespace larkmoor

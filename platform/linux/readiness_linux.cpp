@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -38,24 +39,24 @@ std::optional<std::string> CapabilityAttribute(const std::string& path) {
 }
 
 // Why the clock helper could not set the clock if run now; empty when it could.
-std::string HelperMissing(const ReadinessFiles& files) {
-    const std::string name = "The clock helper " + files.helper;
+std::string HelperMissing(const ReadinessSources& sources) {
+    const std::string name = "The clock helper " + sources.helper;
     // Its folder is root:larkmoor 0750: outside the group it cannot even be seen.
-    if (access(files.helper.c_str(), F_OK) != 0)
+    if (access(sources.helper.c_str(), F_OK) != 0)
         return errno == ENOENT ? name + " is missing: reinstall the package."
                                : name + " may not be run by this user (" + Errno(errno) +
                                      "): add this user to the group larkmoor and log in again.";
     std::string why;
     const auto add = [&](const std::string& line) { why += (why.empty() ? "" : "\n") + line; };
-    if (access(files.helper.c_str(), X_OK) != 0)
+    if (access(sources.helper.c_str(), X_OK) != 0)
         add(name + " may not be run by this user (" + Errno(errno) +
             "): add this user to the group larkmoor and log in again.");
-    const auto attribute = files.capabilities(files.helper);
+    const auto attribute = sources.capabilities(sources.helper);
     if (!attribute || !PermitsSysTime(*attribute))
         add(name + " lacks cap_sys_time in effect (cap_sys_time=ep): reinstall the package (in a "
                    "build tree, see the README).");
     struct statvfs mount {};
-    if (statvfs(files.helper.c_str(), &mount) == 0 && (mount.f_flag & ST_NOSUID))
+    if (statvfs(sources.helper.c_str(), &mount) == 0 && (mount.f_flag & ST_NOSUID))
         add(name + " is on a file system mounted nosuid, where the kernel grants no file "
                    "capability: install it where nosuid is not set.");
     return why;
@@ -136,23 +137,43 @@ bool PermitsSysTime(const std::string& attribute) {
     return revision >= 1 && revision <= 3 && (word(0) & 1) && (word(4) >> kCapSysTime & 1);
 }
 
-ReadinessFiles SystemReadinessFiles() {
-    ReadinessFiles files;
-    files.helper = FindClockHelper();
-    files.capabilities = CapabilityAttribute;
-    return files;
+ReadinessSources SystemReadinessSources() {
+    ReadinessSources sources;
+    sources.helper = FindClockHelper();
+    sources.capabilities = CapabilityAttribute;
+    return sources;
 }
 
-ClockReadiness CheckLinuxReadiness(const ReadinessFiles& files) {
-    std::string missing = HelperMissing(files);
-    if (const std::string session = SessionMissing(files.status, files.uidMap); !session.empty())
+ClockReadiness CheckLinuxReadiness(const ReadinessSources& sources) {
+    std::string missing = HelperMissing(sources);
+    if (const std::string session = SessionMissing(sources.status, sources.uidMap);
+        !session.empty())
         missing += (missing.empty() ? "" : "\n") + session;
-    std::string service = RunningTimeService(files.proc);
+    std::string service = RunningTimeService(sources.proc);
     if (!service.empty())
         service += " is running";
-    else if (files.ntp && access(files.systemd.c_str(), F_OK) == 0 && files.ntp().value_or(false))
+    else if (sources.ntp && access(sources.systemd.c_str(), F_OK) == 0 &&
+             sources.ntp().value_or(false))
         service = "systemd-timesyncd is enabled (timedatectl's NTP), not running now,";
     return {true, missing, service};
+}
+
+std::unique_ptr<Readiness>
+MakeSystemReadiness(std::function<std::optional<bool>()> timesyncdEnabled) {
+    ReadinessSources sources = SystemReadinessSources();
+    // The setting changes only when an administrator changes it: asked at most once a minute.
+    // Called on the checks' own thread only.
+    sources.ntp = [ask = std::move(timesyncdEnabled),
+                   last = std::optional<std::chrono::steady_clock::time_point>(),
+                   known = std::optional<bool>()]() mutable {
+        const auto now = std::chrono::steady_clock::now();
+        if (!last || now - *last >= std::chrono::minutes(1)) {
+            last = now;
+            known = ask();
+        }
+        return known;
+    };
+    return MakeBackgroundReadiness([sources] { return CheckLinuxReadiness(sources); });
 }
 
 } // namespace larkmoor

@@ -8,8 +8,8 @@
 
 namespace larkmoor {
 
-// What the Linux checks read, so that tests can give their own files.
-struct ReadinessFiles {
+// What the Linux checks read and ask, so that tests can give their own files and answers.
+struct ReadinessSources {
     std::string status = "/proc/self/status";  // NoNewPrivs and CapBnd, which the helper inherits
     std::string uidMap = "/proc/self/uid_map"; // this process's user namespace
     std::string proc = "/proc";                // the running programs
@@ -21,10 +21,15 @@ struct ReadinessFiles {
     std::string systemd = "/run/systemd/system";
     std::function<std::optional<bool>()> ntp = {};
 };
-ReadinessFiles SystemReadinessFiles();
+ReadinessSources SystemReadinessSources();
 
 // Whether the clock helper could set the clock if run now, and which time service runs.
-ClockReadiness CheckLinuxReadiness(const ReadinessFiles& files);
+ClockReadiness CheckLinuxReadiness(const ReadinessSources& sources);
+
+// This machine's checks, in the background; systemd is asked through `timesyncdEnabled` (which
+// may wait on the system bus) at most once a minute.
+std::unique_ptr<Readiness>
+MakeSystemReadiness(std::function<std::optional<bool>()> timesyncdEnabled);
 
 // True when a file capability attribute (struct vfs_cap_data, any revision) grants cap_sys_time in
 // effect: permitted, with the effective flag set (cap_sys_time=ep). The helper makes no

@@ -21,4 +21,7 @@ ReadinessCalls SystemReadinessCalls();
 
 ClockReadiness CheckWindowsReadiness(const ReadinessCalls& calls);
 
+// This machine's checks, in the background.
+std::unique_ptr<Readiness> MakeSystemReadiness();
+
 } // namespace larkmoor

@@ -561,9 +561,9 @@ TEST(LinuxReadiness, EachCauseHasItsOwnReasonAndATimeServiceIsKnownByItsProgram)
     }
     // The kernel's own view: this suite's bounding set lacks cap_sys_time (see above), and the
     // build's helper holds no file capability.
-    ReadinessFiles files = SystemReadinessFiles();
-    files.helper = CLOCK_HELPER;
-    const std::string missing = CheckLinuxReadiness(files).missing;
+    ReadinessSources sources = SystemReadinessSources();
+    sources.helper = CLOCK_HELPER;
+    const std::string missing = CheckLinuxReadiness(sources).missing;
     EXPECT_TRUE(Has(missing, CLOCK_HELPER " lacks cap_sys_time") && Has(missing, "bounding set") &&
                 !Has(missing, "namespace"));
 }

@@ -1,5 +1,6 @@
-// Linux has no registry. The one entry that leads to a system information tool is answered from
-// a fixed table: the first of a few well-known tools that is installed when it is asked for.
+// Finds the system information tool on Linux, which has no registry: the About dialog's read of
+// the one entry that names the tool is answered with the first of a few well-known tools that is
+// installed when it is asked for. Every other key and value is missing.
 #include "platform/registry.h"
 
 #include <algorithm>
@@ -27,7 +28,7 @@ bool IsRegularFile(const char* path) {
     return stat(path, &info) == 0 && S_ISREG(info.st_mode);
 }
 
-class ToolTable : public Registry {
+class SystemInfoTools : public Registry {
   public:
     long OpenKey(RegistryKey root, const std::string& subKey, std::uint32_t,
                  RegistryKey& key) override {
@@ -59,7 +60,7 @@ class ToolTable : public Registry {
 } // namespace
 
 std::unique_ptr<Registry> MakeSystemRegistry() {
-    return std::make_unique<ToolTable>();
+    return std::make_unique<SystemInfoTools>();
 }
 
 } // namespace larkmoor
