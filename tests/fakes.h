@@ -36,10 +36,14 @@ struct FakeClock : Clock {
     std::vector<std::string> sets;                     // the times of day asked for
     std::vector<std::optional<std::int64_t>> closures; // and the closures' instants
 
-    ClockReading Now() override { return ++reads, now; }
+    ClockReading Now() override {
+        ++reads;
+        return now;
+    }
     ClockSet SetTimeOfDay(const ClockReading&, std::string_view text,
                           std::optional<std::int64_t> closedAtNs) override {
-        sets.emplace_back(text), closures.push_back(closedAtNs);
+        sets.emplace_back(text);
+        closures.push_back(closedAtNs);
         return !refuse ? ClockSet::Set({}, note)
                : maybe ? ClockSet::MaybeSet(note)
                        : ClockSet::NotSet(note);

@@ -91,10 +91,12 @@ TEST_F(GuiTest, TheTimerRunsTheWatcherEvery50MsAndThePortLabelSaysWhyAlsoWithThe
 
     // "Not Ready" with the contact open, until its cause goes.
     for (const char* missing : {"", "No right."}) {
-        port.status = *missing ? 0x7F : 0xFF, readiness.latest.missing = missing; // 0xFF: no port
+        port.status = *missing ? 0x7F : 0xFF; // 0xFF: no port
+        readiness.latest.missing = missing;
         const auto notReady = [&] { return lblPort.Visible() && lblPort.Text() == "Not Ready"; };
         EXPECT_FALSE(driver->Run(3000, notReady)) << missing;
-        port.status = 0x7F, readiness.latest.missing = "";
+        port.status = 0x7F;
+        readiness.latest.missing = "";
         EXPECT_FALSE(driver->Run(3000, [&] { return !lblPort.Visible(); })) << missing;
     }
 

@@ -40,11 +40,16 @@ int clock_settime(clockid_t, const timespec* ts) {
     syslog(LOG_INFO, "set %lld", static_cast<long long>(ts->tv_sec));
     if (setOutcome && std::strcmp(setOutcome, "kill") == 0)
         raise(SIGKILL);
-    return setOutcome ? (errno = EPERM, -1) : 0;
+    if (!setOutcome)
+        return 0;
+    errno = EPERM;
+    return -1;
 }
 ssize_t write(int fd, const void* data, size_t size) {
-    if (fd == STDOUT_FILENO && setOutcome && std::strcmp(setOutcome, "gone") == 0)
-        return errno = EPIPE, -1;
+    if (fd == STDOUT_FILENO && setOutcome && std::strcmp(setOutcome, "gone") == 0) {
+        errno = EPIPE;
+        return -1;
+    }
     return syscall(SYS_write, fd, data, size);
 }
 int prctl(int option, ...) {

@@ -10,15 +10,19 @@
 
 int main(int argc, char** argv) {
     sigset_t release;
-    sigemptyset(&release), sigaddset(&release, SIGUSR1);
+    sigemptyset(&release);
+    sigaddset(&release, SIGUSR1);
     sigprocmask(SIG_BLOCK, &release, nullptr);
     const int fd = argc >= 2 ? open(argv[1], O_RDWR) : -1;
-    if (fd < 0 || ioctl(fd, PPCLAIM) != 0)
-        return std::perror("port_claimer"), 1;
+    if (fd < 0 || ioctl(fd, PPCLAIM) != 0) {
+        std::perror("port_claimer");
+        return 1;
+    }
     if (argc == 3) {
         int signal = 0;
         sigwait(&release, &signal);
-        return std::puts(ioctl(fd, PPRELEASE) == 0 ? "released" : "failed"), 0;
+        std::puts(ioctl(fd, PPRELEASE) == 0 ? "released" : "failed");
+        return 0;
     }
     for (unsigned char status = 0;; usleep(250000)) {
         const int result = ioctl(fd, PPRSTATUS, &status);
