@@ -72,7 +72,7 @@ class QtDriver : public Driver {
                 continue;
             const std::string text = (box->windowTitle() + ": " + box->text()).toStdString();
             if (dismiss)
-                box->button(QMessageBox::Ok)->click();
+                QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
             return text;
         }
         return {};
@@ -83,17 +83,26 @@ class QtDriver : public Driver {
         const Qt::Key qtKey = key == Key::Enter ? Qt::Key_Return : Qt::Key_Escape;
         Later([qtKey] { QTest::keyClick(QApplication::focusWidget(), qtKey); });
     }
+    // A click on the menu bar's entry, then on the drop-down's; a click on a button; a close
+    // request, as the window manager sends it for the frame's close box.
     void Act(ui::Window& window, std::string_view name) override {
         QWidget* top = QtWindowSystem::TopLevel(window);
+        if (name.empty())
+            return Later([top] { top->close(); });
+        auto* bar = top->findChild<QMenuBar*>();
         QAction* action = top->findChild<QAction*>(QString::fromUtf8(name.data(), name.size()));
-        auto* button = qobject_cast<QPushButton*>(Widget(window, name));
-        Later([=, close = name.empty()] {
-            if (close)
-                top->close();
-            else if (action)
-                action->trigger();
-            else
-                button->click();
+        if (!action)
+            return Later(
+                [button = Widget(window, name)] { QTest::mouseClick(button, Qt::LeftButton); });
+        auto* menu = qobject_cast<QMenu*>(action->parent());
+        Later([=] {
+            QAction* title = menu ? menu->menuAction() : action;
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(title).center());
+            if (menu)
+                Later([=] {
+                    QTest::mouseClick(menu, Qt::LeftButton, {},
+                                      menu->actionGeometry(action).center());
+                });
         });
     }
 
