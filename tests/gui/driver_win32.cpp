@@ -36,12 +36,66 @@ std::pair<COLORREF, COLORREF> Painted(HWND label) {
     return {text, logBrush.lbColor};
 }
 
-// What ends Run's loop, looked at by a thread timer, which also fires inside modal loops.
+// What ends Run's loop, looked at by a thread timer, which also fires inside modal loops. Once it
+// held, the loop ends when the thread has taken the input sent to it, which a WM_QUIT would pass.
 std::function<bool()> stopWhen;
-bool stopped = false;
+bool met = false;
 void CALLBACK Check(HWND, UINT, UINT_PTR, DWORD) {
-    if (!stopped && (stopped = stopWhen()))
+    if ((met = met || stopWhen()) && !HIWORD(GetQueueStatus(QS_INPUT)))
         PostQuitMessage(0);
+}
+
+// Input as the keyboard and the mouse give it, queued for the thread of the foreground window.
+void Send(std::vector<INPUT> inputs) {
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+INPUT KeyInput(WORD key, DWORD up = 0) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = up;
+    return input;
+}
+// Each key pressed and let go in turn.
+void Type(std::vector<WORD> keys) {
+    std::vector<INPUT> inputs;
+    for (WORD key : keys)
+        inputs.insert(inputs.end(), {KeyInput(key), KeyInput(key, KEYEVENTF_KEYUP)});
+    Send(inputs);
+}
+// The left button pressed and let go in the middle of `hwnd`, placed in 0..65535 over the
+// primary screen: the smallest value that lands on the pixel.
+void Click(HWND hwnd) {
+    RECT r{};
+    GetWindowRect(hwnd, &r);
+    const auto at = [](int pixel, int screen) { return (pixel * 65536 + screen - 1) / screen; };
+    std::vector<INPUT> inputs(3);
+    for (INPUT& input : inputs)
+        input.type = INPUT_MOUSE;
+    inputs[0].mi.dx = at((r.left + r.right) / 2, GetSystemMetrics(SM_CXSCREEN));
+    inputs[0].mi.dy = at((r.top + r.bottom) / 2, GetSystemMetrics(SM_CYSCREEN));
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    Send(inputs);
+}
+
+// The keys that choose the command `id` of a menu bar: Alt to the first title, Right on to the one
+// that is or holds the command, Down into its drop-down and on to it, Enter.
+std::vector<WORD> MenuKeys(HMENU bar, UINT id) {
+    for (int title = 0; title < GetMenuItemCount(bar); ++title) {
+        HMENU dropDown = GetSubMenu(bar, title);
+        for (int item = -1; item < (dropDown ? GetMenuItemCount(dropDown) : 0); ++item) {
+            if (GetMenuItemID(item < 0 ? bar : dropDown, item < 0 ? title : item) != id)
+                continue;
+            std::vector<WORD> keys{VK_MENU};
+            keys.insert(keys.end(), title, VK_RIGHT);
+            keys.insert(keys.end(), item + 1, VK_DOWN);
+            keys.push_back(VK_RETURN);
+            return keys;
+        }
+    }
+    return {};
 }
 
 // "caption" of each command of `menu`, "caption>item" for those of its drop-downs.
@@ -91,7 +145,7 @@ class Win32Driver : public Driver {
             GetWindowTextA(box, caption, sizeof caption);
             GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the message's static control
             if (dismiss)
-                PostMessageA(box, WM_COMMAND, IDOK, 0);
+                Type({VK_RETURN}); // on OK, its default button, as it is in front
             return std::string(caption) + ": " + text;
         }
         return {};
@@ -106,16 +160,18 @@ class Win32Driver : public Driver {
     }
 
     void Press(Key key) override {
-        const WPARAM vk = key == Key::Enter ? VK_RETURN : VK_ESCAPE;
-        PostMessageA(GetFocus(), WM_KEYDOWN, vk, 0);
+        Type({static_cast<WORD>(key == Key::Enter ? VK_RETURN : VK_ESCAPE)});
     }
+    // A menu command from the keyboard, a button with the mouse, the frame closed with Alt+F4.
     void Act(ui::Window& window, std::string_view name) override {
+        SetForegroundWindow(Hwnd(window));
         if (name.empty())
-            PostMessageA(Hwnd(window), WM_CLOSE, 0, 0);
+            Send({KeyInput(VK_MENU), KeyInput(VK_F4), KeyInput(VK_F4, KEYEVENTF_KEYUP),
+                  KeyInput(VK_MENU, KEYEVENTF_KEYUP)});
         else if (const UINT id = Win32WindowSystem::CommandId(window, name))
-            PostMessageA(Hwnd(window), WM_COMMAND, id, 0);
+            Type(MenuKeys(GetMenu(Hwnd(window)), id));
         else
-            PostMessageA(Hwnd(window, name), BM_CLICK, 0, 0);
+            Click(Hwnd(window, name));
     }
 
     std::optional<int> Run(int limitMs, std::function<bool()> until) override {
@@ -123,13 +179,13 @@ class Win32Driver : public Driver {
         stopWhen = [&] {
             return (until && until()) || std::chrono::steady_clock::now() >= deadline;
         };
-        stopped = false;
+        met = false;
         const UINT_PTR timer = SetTimer(nullptr, 0, 10, Check);
         const int code = windows_.Run();
         KillTimer(nullptr, timer);
         MSG quit; // one posted just as the loop ended by itself
         PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-        return stopped ? std::nullopt : std::optional(code);
+        return met ? std::nullopt : std::optional(code);
     }
 
   private:
