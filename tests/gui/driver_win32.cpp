@@ -45,39 +45,20 @@ void CALLBACK Check(HWND, UINT, UINT_PTR, DWORD) {
         PostQuitMessage(0);
 }
 
-// Input as the keyboard and the mouse give it, queued for the thread of the foreground window.
-void Send(std::vector<INPUT> inputs) {
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-}
-INPUT KeyInput(WORD key, DWORD up = 0) {
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = key;
-    input.ki.dwFlags = up;
-    return input;
-}
-// Each key pressed and let go in turn.
+// Each key pressed and let go in turn, as the keyboard gives them to the foreground window.
 void Type(std::vector<WORD> keys) {
-    std::vector<INPUT> inputs;
-    for (WORD key : keys)
-        inputs.insert(inputs.end(), {KeyInput(key), KeyInput(key, KEYEVENTF_KEYUP)});
-    Send(inputs);
+    for (WORD key : keys) {
+        keybd_event(static_cast<BYTE>(key), 0, 0, 0);
+        keybd_event(static_cast<BYTE>(key), 0, KEYEVENTF_KEYUP, 0);
+    }
 }
-// The left button pressed and let go in the middle of `hwnd`, placed in 0..65535 over the
-// primary screen: the smallest value that lands on the pixel.
+// The mouse moved to the middle of `hwnd`, its left button pressed and let go.
 void Click(HWND hwnd) {
     RECT r{};
     GetWindowRect(hwnd, &r);
-    const auto at = [](int pixel, int screen) { return (pixel * 65536 + screen - 1) / screen; };
-    std::vector<INPUT> inputs(3);
-    for (INPUT& input : inputs)
-        input.type = INPUT_MOUSE;
-    inputs[0].mi.dx = at((r.left + r.right) / 2, GetSystemMetrics(SM_CXSCREEN));
-    inputs[0].mi.dy = at((r.top + r.bottom) / 2, GetSystemMetrics(SM_CYSCREEN));
-    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    Send(inputs);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+    mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
 }
 
 // The keys that choose the command `id` of a menu bar: Alt to the first title, Right on to the one
@@ -165,10 +146,11 @@ class Win32Driver : public Driver {
     // A menu command from the keyboard, a button with the mouse, the frame closed with Alt+F4.
     void Act(ui::Window& window, std::string_view name) override {
         SetForegroundWindow(Hwnd(window));
-        if (name.empty())
-            Send({KeyInput(VK_MENU), KeyInput(VK_F4), KeyInput(VK_F4, KEYEVENTF_KEYUP),
-                  KeyInput(VK_MENU, KEYEVENTF_KEYUP)});
-        else if (const UINT id = Win32WindowSystem::CommandId(window, name))
+        if (name.empty()) { // Alt+F4
+            keybd_event(VK_MENU, 0, 0, 0);
+            Type({VK_F4});
+            keybd_event(VK_MENU, 0, KEYEVENTF_KEYUP, 0);
+        } else if (const UINT id = Win32WindowSystem::CommandId(window, name))
             Type(MenuKeys(GetMenu(Hwnd(window)), id));
         else
             Click(Hwnd(window, name));
