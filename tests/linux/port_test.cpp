@@ -109,7 +109,10 @@ TEST(FirstParallelPort, TheOneAt0x378ElseTheLowestNumberedOneListed) {
     EXPECT_EQ(FindFirstPort(dir.path, "/dev").name, "parport11 at 0x378");
 }
 
-TEST(FirstParallelPort, InUseOrRefusedSaysWhyAndIsPickedUpOnceFree) {
+// In use by another driver, refused, removed (the kernel deletes the device, then the held
+// descriptor reads 0, closed; the port stays listed, without its address, while anyone holds it):
+// each said, and the port picked up again once its cause has gone.
+TEST(FirstParallelPort, InUseRefusedOrRemovedItSaysWhyAndIsPickedUpAgain) {
     PortTree tree;
     tree.AddPort("parport1", "888");
     tree.dir.Put("proc/sys/dev/parport/parport1/devices/active", "lp0\n");
@@ -122,13 +125,6 @@ TEST(FirstParallelPort, InUseOrRefusedSaysWhyAndIsPickedUpOnceFree) {
     tree.io->claimError = 0;
     tree.Later(5);
     EXPECT_TRUE(tree.Until(""));
-}
-
-// The kernel deletes a removed port's device, then the held descriptor reads 0 (closed); the port
-// stays listed, without its address, while anyone holds it.
-TEST(FirstParallelPort, ARemovedPortIsNoPortUntilOneIsListedAgain) {
-    PortTree tree;
-    tree.StartReady();
     tree.io->status = 0;
     EXPECT_TRUE(tree.Until("The kernel has removed parport1 at 0x378")) << tree.lblPort.toolTip;
     fs::remove(tree.dir.path / "proc/sys/dev/parport/parport1/base-addr");
