@@ -12,11 +12,8 @@ using Ports = std::optional<std::vector<ParallelPort>>;
 const Ports kNone = std::vector<ParallelPort>{}; // Windows lists no parallel port
 
 TEST(PortFinder, TheStatusRegisterOfThePortAt0x378ElseOfTheLowestNumberedOneWithItsRange) {
-    const struct {
-        Ports ports;
-        std::optional<int> address;
-        const char* which;
-    } cases[] = {
+    // The ports Windows lists (nothing: it could not), the register chosen, and which port it is.
+    const std::tuple<Ports, std::optional<int>, const char*> cases[] = {
         {{}, {}, "Windows could not list the parallel ports: looking again."},
         {kNone, 0x379, "Windows lists no parallel port"},
         {Ports{{{"LPT2", 0x378}, {"LPT1", {}}}}, 0x379, "LPT2 at 0x378"},
@@ -25,11 +22,10 @@ TEST(PortFinder, TheStatusRegisterOfThePortAt0x378ElseOfTheLowestNumberedOneWith
         {Ports{{{"LPT2", 0x100}, {"LPT1", 0xE000}}}, 0xE001, "LPT1 at 0xE000"},
         {Ports{{{"LPT10", 0x3BC}, {"LPT2", 0x100}, {"LPT3", 0x278}}}, 0x101, "LPT2 at 0x100"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.which);
-        const StatusRegister chosen = ChooseStatusRegister(c.ports);
-        EXPECT_EQ(chosen.address, c.address);
-        EXPECT_TRUE(chosen.which.starts_with(c.which)) << chosen.which;
+    for (const auto& [ports, address, which] : cases) {
+        const StatusRegister chosen = ChooseStatusRegister(ports);
+        EXPECT_EQ(chosen.address, address) << which;
+        EXPECT_TRUE(chosen.which.starts_with(which)) << chosen.which;
     }
     // Of a port's I/O ranges, the lower of an ECP pair, else the one 8 addresses long.
     using Ranges = std::vector<IoRange>;
@@ -42,6 +38,7 @@ TEST(PortFinder, TheStatusRegisterOfThePortAt0x378ElseOfTheLowestNumberedOneWith
     for (const auto& [ranges, base] : bases)
         EXPECT_EQ(StandardRegisters(ranges), base) << ranges.size() << " ranges";
 }
+
 // Lists as told, in turn, noting what was chosen before each list and whether the thread has COM.
 struct Scripted : ParallelPorts {
     std::vector<Ports> lists;

@@ -2,6 +2,7 @@
 // registry; one Larkmoor per PC; a window that cannot open; and the program itself, started twice
 // and beside port libraries that hang or crash.
 #include "about/about.h"
+#include "gui/driver.h"
 #include "helpers.h"
 #include "platform/win32/one_instance_win32.h"
 #include "platform/win32/window_win32.h"
@@ -28,7 +29,6 @@ TEST(Win32Launcher, ANormalFileIsStartedAsOneFileAndTheRegistryIsOnlyRead) {
     }
     EXPECT_FALSE(programs->NormalFileExists(folder.path));
     EXPECT_FALSE(programs->Start(tool + ".gone"));
-    EXPECT_FALSE(programs->Start(""));
     SetCurrentDirectoryA(folder.path.c_str()); // where the tool writes the command line it got
     ASSERT_TRUE(programs->Start(tool));
     std::string ran; // a new process under Wine is slow
@@ -118,35 +118,22 @@ TEST(OnePerPc, AStartInAnotherSessionIsToldAndTakesOverASecondInThisOneAsksToBeS
     EXPECT_TRUE(HoldThePc(title + " right", silent));
 }
 
-// What a message box of this thread said ("caption: text"), read and closed by a thread timer,
-// which fires inside its modal loop too.
-std::string said;
-BOOL CALLBACK ReadAndClose(HWND box, LPARAM) {
-    char name[16] = "", caption[64] = "", text[512] = "";
-    GetClassNameA(box, name, sizeof name);
-    if (std::string_view(name) != "#32770")
-        return TRUE;
-    GetWindowTextA(box, caption, sizeof caption);
-    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-    said = std::string(caption) + ": " + text;
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-    return FALSE;
-}
-void CALLBACK CloseBoxes(HWND, UINT, UINT_PTR, DWORD) {
-    EnumThreadWindows(GetCurrentThreadId(), ReadAndClose, 0);
-}
-
+// Driven as the GUI suite drives the window system, which reads its message boxes.
 TEST(Win32Windows, AWindowThatCannotBeOpenedIsSaidAndTheProgramEndsNonzero) {
-    Win32WindowSystem windows(GetModuleHandleA(nullptr));
+    const auto driver = gui::MakeDriver();
     UnregisterClassA(kWin32FormClass, GetModuleHandleA(nullptr)); // CreateWindowEx now fails
     ui::FormEvents events;
     const auto window =
-        windows.Create({"frmTest", "Test", 1500, 1500, ui::kSystemColour, {}}, events);
-    const UINT_PTR timer = SetTimer(nullptr, 0, 10, CloseBoxes);
-    EXPECT_EQ(windows.Run(), 1);
-    KillTimer(nullptr, timer);
+        driver->Windows().Create({"frmTest", "Test", 1500, 1500, ui::kSystemColour, {}}, events);
+    std::string told;
+    const std::optional<int> code = driver->Run(5000, [&] {
+        if (told.empty())
+            told = driver->MessageText(true); // and its OK pressed
+        return false;                         // the loop ends by itself once the box is gone
+    });
+    EXPECT_EQ(code, 1);
     EXPECT_PRED_FORMAT2(testing::IsSubstring,
-                        "Larkmoor: Larkmoor could not open its window frmTest: ", said);
+                        "Larkmoor: Larkmoor could not open its window frmTest: ", told);
 }
 
 // A process of the test's: ended, where it has not ended by itself, and closed with its owner.
