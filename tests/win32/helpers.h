@@ -26,7 +26,7 @@ struct Folder {
         SetCurrentDirectoryA(TEST_HELPERS); // a current directory cannot be removed
         std::filesystem::remove_all(path);
     }
-    // Copies `helper` of the test helpers into `into` as `as`.
+    // Copies `helper` of the test helpers (or the file at that full path) into `into` as `as`.
     std::string Place(const char* helper, const char* as, const std::string& into = "") {
         const auto copy = std::filesystem::path(into.empty() ? path : into) / as;
         EXPECT_TRUE(std::filesystem::copy_file(std::filesystem::path(TEST_HELPERS) / helper, copy));

@@ -28,8 +28,7 @@ TEST(PortFinder, TheStatusRegisterOfThePortAt0x378ElseOfTheLowestNumberedOneWith
         EXPECT_TRUE(chosen.which.starts_with(which)) << chosen.which;
     }
     // Of a port's I/O ranges, the lower of an ECP pair, else the one 8 addresses long.
-    using Ranges = std::vector<IoRange>;
-    const std::pair<Ranges, std::optional<int>> bases[] = {
+    const std::pair<std::vector<IoRange>, std::optional<int>> bases[] = {
         {{{0x778, 0x77A}, {0x378, 0x37F}}, 0x378},
         {{{0xD000, 0xD003}, {0xD010, 0xD017}}, 0xD010},
         {{{0xE000, 0xE003}}, 0xE000},
