@@ -34,6 +34,9 @@ template <typename Traits> class Owned {
             Traits::Free(handle_);
         handle_ = handle;
     }
+    // Lets the handle go unfreed: one kept open for the life of the process, which Windows then
+    // closes.
+    Type Keep() { return std::exchange(handle_, None()); }
 
   private:
     static Type None() { return Traits::None(); }
@@ -69,6 +72,8 @@ using RegistryHandle = Owned<NullIsNone<HKEY, RegCloseKey>>;
 using DeviceList = Owned<DeviceListTraits>;
 using LogConf = Owned<NullIsNone<LOG_CONF, CM_Free_Log_Conf_Handle>>;
 using ResDes = Owned<NullIsNone<RES_DES, CM_Free_Res_Des_Handle>>;
+// Memory that Windows allocated for the caller with LocalAlloc, such as a security descriptor.
+using LocalMemory = Owned<NullIsNone<HLOCAL, LocalFree>>;
 
 // An event: manual-reset or auto-reset, not signalled at first.
 class Event {

@@ -1,5 +1,6 @@
 #include "platform/win32/one_instance_win32.h"
 
+#include "platform/win32/handles_win32.h"
 #include "platform/win32/window_win32.h" // kWin32FormClass
 #include "platform/win32/worker_win32.h"
 
@@ -33,14 +34,13 @@ class Access {
             if (ConvertStringSecurityDescriptorToSecurityDescriptorA(
                     text.c_str(), SDDL_REVISION_1, &attributes_.lpSecurityDescriptor, nullptr))
                 break;
+        descriptor_.Reset(attributes_.lpSecurityDescriptor);
     }
-    ~Access() { LocalFree(attributes_.lpSecurityDescriptor); }
-    Access(const Access&) = delete;
-    Access& operator=(const Access&) = delete;
     SECURITY_ATTRIBUTES* Attributes() { return &attributes_; }
 
   private:
     SECURITY_ATTRIBUTES attributes_{sizeof attributes_, nullptr, FALSE};
+    LocalMemory descriptor_; // what attributes_ points to
 };
 
 // An abandoned mutex counts as ended: its holder is gone, and the mutex is now this thread's.
@@ -83,24 +83,23 @@ void ShowWhenAsked(const std::string& title, const std::string& eventName) {
 
 // True when a Larkmoor in this session was there to be asked to come to the front.
 bool AskToShow(const std::string& eventName) {
-    HANDLE asked = OpenEventA(EVENT_MODIFY_STATE, FALSE, eventName.c_str());
+    const Handle asked(OpenEventA(EVENT_MODIFY_STATE, FALSE, eventName.c_str()));
     if (!asked)
         return false;
     AllowSetForegroundWindow(ASFW_ANY); // the foreground is this start's to give
-    const bool set = SetEvent(asked);
-    CloseHandle(asked);
-    return set;
+    return SetEvent(asked.Get());
 }
 
 // A start that holds the right to set the clock asks a running one that lacks it (started from the
 // Start menu without elevation, before the logon task's) to make way, and waits for it to end: true
 // once this start holds the name. Where the running one holds the right too, nothing listens.
 bool TakeOver(HANDLE mutex, const std::string& eventName) {
-    HANDLE asked = OpenEventA(EVENT_MODIFY_STATE, FALSE, eventName.c_str());
-    if (!asked)
-        return false;
-    SetEvent(asked);
-    CloseHandle(asked);
+    {
+        const Handle asked(OpenEventA(EVENT_MODIFY_STATE, FALSE, eventName.c_str()));
+        if (!asked)
+            return false;
+        SetEvent(asked.Get());
+    }
     return Taken(WaitForSingleObject(mutex, 5000));
 }
 
@@ -143,39 +142,39 @@ bool HoldThePc(const std::string& title, const std::function<void(const std::str
                bool holdsRight, const std::function<void()>& end) {
     const std::string eventName = "Local\\" + title + " show";
     std::string name;
-    HANDLE mutex = nullptr;
+    Handle mutex;
     bool held = false;
     for (int n = 1; n <= kNames && !mutex; ++n) {
         name = "Global\\" + title + (n > 1 ? " " + std::to_string(n) : "");
-        // The handle stays open for the life of the process, which Windows closes at its end.
-        mutex = CreateMutexA(Access(kMutexAccess).Attributes(), TRUE, name.c_str());
+        mutex.Reset(CreateMutexA(Access(kMutexAccess).Attributes(), TRUE, name.c_str()));
         held = mutex && GetLastError() != ERROR_ALREADY_EXISTS;
         if (!mutex) // another user's: it may only be waited on, and its rights read
-            mutex = OpenMutexA(kMutexUsers, FALSE, name.c_str());
+            mutex.Reset(OpenMutexA(kMutexUsers, FALSE, name.c_str()));
         // Every Larkmoor makes its name with these rights for every user, and no more. A program
         // that takes the name first, by mistake or to keep Larkmoor waiting for ever, makes it
         // with rights of its own, which this start may not even read: the next name, then.
-        if (mutex && !held && AllowedToEveryUser(mutex) != kMutexUsers)
-            CloseHandle(mutex), mutex = nullptr;
+        if (mutex && !held && AllowedToEveryUser(mutex.Get()) != kMutexUsers)
+            mutex.Reset();
     }
     if (!mutex)
         return true; // the PC cannot tell: two are better than none
     const std::string takeOver = name + " take over";
-    if (!held && !Taken(WaitForSingleObject(mutex, 0)) &&
-        !(holdsRight && TakeOver(mutex, takeOver))) {
+    if (!held && !Taken(WaitForSingleObject(mutex.Get(), 0)) &&
+        !(holdsRight && TakeOver(mutex.Get(), takeOver))) {
         if (AskToShow(eventName)) // the running one, or one that waits in this session
             return false;
         ShowWhenAsked(title, eventName);
         tell(title + " already runs on this PC, in another user's session.\nOnly one may run, "
                      "since each sets the clock and reads the port. This one starts by itself "
                      "once that one has ended.");
-        while (!Taken(WaitForSingleObject(mutex, INFINITE))) {
+        while (!Taken(WaitForSingleObject(mutex.Get(), INFINITE))) {
         }
     } else {
         ShowWhenAsked(title, eventName);
     }
     if (!holdsRight && end)
         EndWhenTakenOver(takeOver, end);
+    mutex.Keep(); // held for the life of the process
     return true;
 }
 
