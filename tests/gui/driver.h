@@ -51,4 +51,16 @@ class Driver {
 
 std::unique_ptr<Driver> MakeDriver();
 
+// Runs the event loop until the program ends by itself, pressing OK on the first message box:
+// the exit code (nothing if it did not end within 5 s) and what the box said.
+inline std::pair<std::optional<int>, std::string> RunPressingOk(Driver& driver) {
+    std::string told;
+    const std::optional<int> code = driver.Run(5000, [&] {
+        if (told.empty())
+            told = driver.MessageText(true);
+        return false;
+    });
+    return {code, told};
+}
+
 } // namespace larkmoor::gui

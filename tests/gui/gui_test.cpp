@@ -193,12 +193,7 @@ TEST(GuiFault, AnUndeclaredControlIsSaidAndTheProgramEndsNonzero) {
     ui::FormEvents events;
     const auto window = driver->Windows().Create(kMnuMenu, events);
     window->Find("lblNowhere");
-    std::string told;
-    const std::optional<int> code = driver->Run(5000, [&] {
-        if (told.empty())
-            told = driver->MessageText(true); // and its OK pressed
-        return false;                         // the loop ends by itself once the box is gone
-    });
+    const auto [code, told] = RunPressingOk(*driver);
     EXPECT_EQ(code, 1);
     EXPECT_EQ(told, "Larkmoor: " + ui::UndeclaredControl("mnuMenu", "lblNowhere"));
 }

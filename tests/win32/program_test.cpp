@@ -122,12 +122,7 @@ TEST(Win32Windows, AWindowThatCannotBeOpenedIsSaidAndTheProgramEndsNonzero) {
     ui::FormEvents events;
     const auto window =
         driver->Windows().Create({"frmTest", "Test", 1500, 1500, ui::kSystemColour, {}}, events);
-    std::string told;
-    const std::optional<int> code = driver->Run(5000, [&] {
-        if (told.empty())
-            told = driver->MessageText(true); // and its OK pressed
-        return false;                         // the loop ends by itself once the box is gone
-    });
+    const auto [code, told] = gui::RunPressingOk(*driver);
     EXPECT_EQ(code, 1);
     EXPECT_PRED_FORMAT2(testing::IsSubstring, "could not open its window frmTest: ", told);
 }
