@@ -1,27 +1,18 @@
 // The Linux clock: the helper as the window program runs it (never able to set this machine's
 // clock), its outcomes, the set's arithmetic and the hardware clock; and the readiness checks.
-#include "fakes.h"
 #include "linux_test.h"
 #include "platform/linux/clock_linux.h"
 #include "platform/linux/handles_linux.h"
 #include "platform/linux/readiness_linux.h"
 #include "platform/linux/set_clock.h"
-#include "watcher/watcher.h"
 
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <csignal>
 #include <linux/capability.h>
 #include <regex>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/syscall.h>
-#include <sys/un.h>
 #include <thread>
 
 namespace larkmoor {
-namespace fs = std::filesystem;
 
 // Takes CAP_SYS_TIME from this process and all it starts, for good; true when it is gone
 // from every set.

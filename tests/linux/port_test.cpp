@@ -1,28 +1,19 @@
 // The Linux port over a fake /proc and /dev with the real watcher, the PC's one Larkmoor with real
 // locks and sockets, and programs started from a path.
-#include "fakes.h"
 #include "linux_test.h"
 #include "platform/linux/one_instance_linux.h"
 #include "platform/linux/port_linux.h"
 #include "platform/linux/programs_linux.h"
-#include "watcher/watcher.h"
 
-#include <gtest/gtest.h>
-
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <grp.h>
 #include <optional>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 
 namespace larkmoor {
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // A ppdev device over the fake /dev: a claim opens the file; reads answer `status` or fail as
