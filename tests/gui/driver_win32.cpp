@@ -2,8 +2,6 @@
 #include "driver.h"
 #include "platform/win32/window_win32.h"
 
-#include <chrono>
-
 namespace larkmoor::gui {
 namespace {
 
@@ -23,19 +21,6 @@ std::vector<HWND> ShownThreadWindows() {
     return shown;
 }
 
-// What a label's parent answers to WM_CTLCOLORSTATIC: the colours it is painted with.
-std::pair<COLORREF, COLORREF> Painted(HWND label) {
-    HDC dc = GetDC(label);
-    auto brush = reinterpret_cast<HBRUSH>(SendMessageA(GetParent(label), WM_CTLCOLORSTATIC,
-                                                       reinterpret_cast<WPARAM>(dc),
-                                                       reinterpret_cast<LPARAM>(label)));
-    LOGBRUSH logBrush{};
-    GetObjectA(brush, sizeof logBrush, &logBrush);
-    const COLORREF text = GetTextColor(dc);
-    ReleaseDC(label, dc);
-    return {text, logBrush.lbColor};
-}
-
 // What ends Run's loop, looked at by a thread timer, which also fires inside modal loops. Once it
 // held, the loop ends when the thread has taken the input sent to it, which a WM_QUIT would pass.
 std::function<bool()> stopWhen;
@@ -46,30 +31,22 @@ void CALLBACK Check(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 // Each key pressed and let go in turn, as the keyboard gives them to the foreground window.
-void Type(std::vector<WORD> keys) {
-    for (WORD key : keys) {
-        keybd_event(static_cast<BYTE>(key), 0, 0, 0);
-        keybd_event(static_cast<BYTE>(key), 0, KEYEVENTF_KEYUP, 0);
+void Type(std::vector<BYTE> keys) {
+    for (BYTE key : keys) {
+        keybd_event(key, 0, 0, 0);
+        keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
     }
-}
-// The mouse moved to the middle of `hwnd`, its left button pressed and let go.
-void Click(HWND hwnd) {
-    RECT r{};
-    GetWindowRect(hwnd, &r);
-    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-    mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
-    mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
 }
 
 // The keys that choose the command `id` of a menu bar: Alt to the first title, Right on to the one
 // that is or holds the command, Down into its drop-down and on to it, Enter.
-std::vector<WORD> MenuKeys(HMENU bar, UINT id) {
+std::vector<BYTE> MenuKeys(HMENU bar, UINT id) {
     for (int title = 0; title < GetMenuItemCount(bar); ++title) {
         HMENU dropDown = GetSubMenu(bar, title);
         for (int item = -1; item < (dropDown ? GetMenuItemCount(dropDown) : 0); ++item) {
             if (GetMenuItemID(item < 0 ? bar : dropDown, item < 0 ? title : item) != id)
                 continue;
-            std::vector<WORD> keys{VK_MENU};
+            std::vector<BYTE> keys{VK_MENU};
             keys.insert(keys.end(), title, VK_RIGHT);
             keys.insert(keys.end(), item + 1, VK_DOWN);
             keys.push_back(VK_RETURN);
@@ -105,8 +82,18 @@ class Win32Driver : public Driver {
         }
         return {r.left, r.top, r.right - r.left, r.bottom - r.top};
     }
-    std::pair<ui::Colour, ui::Colour> Colours(ui::Window& window, std::string_view label) override {
-        return Painted(Hwnd(window, label));
+    // What the label's parent answers to WM_CTLCOLORSTATIC: the colours it is painted with.
+    std::pair<ui::Colour, ui::Colour> Colours(ui::Window& window, std::string_view name) override {
+        const HWND label = Hwnd(window, name);
+        HDC dc = GetDC(label);
+        auto brush = reinterpret_cast<HBRUSH>(SendMessageA(GetParent(label), WM_CTLCOLORSTATIC,
+                                                           reinterpret_cast<WPARAM>(dc),
+                                                           reinterpret_cast<LPARAM>(label)));
+        LOGBRUSH logBrush{};
+        GetObjectA(brush, sizeof logBrush, &logBrush);
+        const COLORREF text = GetTextColor(dc);
+        ReleaseDC(label, dc);
+        return {text, logBrush.lbColor};
     }
     std::vector<std::string> Menu(ui::Window& window) override {
         std::vector<std::string> entries;
@@ -140,9 +127,7 @@ class Win32Driver : public Driver {
         return true;
     }
 
-    void Press(Key key) override {
-        Type({static_cast<WORD>(key == Key::Enter ? VK_RETURN : VK_ESCAPE)});
-    }
+    void Press(Key key) override { Type({BYTE(key == Key::Enter ? VK_RETURN : VK_ESCAPE)}); }
     // A menu command from the keyboard, a button with the mouse, the frame closed with Alt+F4.
     void Act(ui::Window& window, std::string_view name) override {
         SetForegroundWindow(Hwnd(window));
@@ -150,17 +135,20 @@ class Win32Driver : public Driver {
             keybd_event(VK_MENU, 0, 0, 0);
             Type({VK_F4});
             keybd_event(VK_MENU, 0, KEYEVENTF_KEYUP, 0);
-        } else if (const UINT id = Win32WindowSystem::CommandId(window, name))
+        } else if (const UINT id = Win32WindowSystem::CommandId(window, name)) {
             Type(MenuKeys(GetMenu(Hwnd(window)), id));
-        else
-            Click(Hwnd(window, name));
+        } else { // the mouse moved to its middle, its left button pressed and let go
+            RECT r{};
+            GetWindowRect(Hwnd(window, name), &r);
+            SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+            mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+            mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+        }
     }
 
     std::optional<int> Run(int limitMs, std::function<bool()> until) override {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-        stopWhen = [&] {
-            return (until && until()) || std::chrono::steady_clock::now() >= deadline;
-        };
+        const DWORD start = GetTickCount();
+        stopWhen = [&] { return (until && until()) || GetTickCount() - start >= DWORD(limitMs); };
         met = false;
         const UINT_PTR timer = SetTimer(nullptr, 0, 10, Check);
         const int code = windows_.Run();

@@ -6,9 +6,6 @@
 #include "platform/win32/port_host_win32.h"
 #include "platform/win32/worker_win32.h"
 
-#include <array>
-#include <cstring>
-
 namespace larkmoor {
 namespace {
 
@@ -215,17 +212,17 @@ TEST(HostedPort, AHostThatHangsCrashesOrStopsIsNoPortWithItsReasonAndStartedAgai
     }
 }
 
-// SetProcessInformation as the host calls it, recorded.
-std::array<ULONG, 3> state{};
-BOOL WINAPI Record(HANDLE process, int kind, void* data, DWORD size) {
-    std::memcpy(state.data(), data, std::min<DWORD>(size, sizeof state));
-    return process == GetCurrentProcess() && kind == 4 && size == sizeof state;
+// SetProcessInformation where it is asked for this process's power throttling state, version 1,
+// with the ignore-timer-resolution throttling taken in hand and off.
+BOOL WINAPI Throttling(HANDLE process, int kind, void* data, DWORD size) {
+    const auto* state = static_cast<const ULONG*>(data);
+    return process == GetCurrentProcess() && kind == 4 && size == 3 * sizeof(ULONG) &&
+           state[0] == 1 && state[1] == 0x4 && state[2] == 0;
 }
 
 TEST(PortHost, AsksToKeepItsTimerResolutionWhereWindowsCan) {
     EXPECT_FALSE(KeepTimerResolution(nullptr)); // XP: nothing to call
-    EXPECT_TRUE(KeepTimerResolution(Record));
-    EXPECT_EQ(state, (std::array<ULONG, 3>{1, 0x4, 0})); // version 1, ignore-timer-resolution off
+    EXPECT_TRUE(KeepTimerResolution(Throttling));
 }
 
 } // namespace
