@@ -9,12 +9,6 @@ namespace {
 
 constexpr std::int64_t kSecond = 1'000'000'000;
 
-TEST(TimeText, FormatsParsesAndBecomesFiftyFourThirty) {
-    EXPECT_EQ(TimeText({0, 9, 5, 7, 999'999'999}), "09:05:07");
-    EXPECT_EQ(ParseTimeText("23:54:30"), 23 * 3600 + 54 * 60 + 30);
-    EXPECT_EQ(WithMinuteFiftyFourThirty("23:59:59"), "23:54:30");
-}
-
 TEST(TimeText, TheMinutesAroundFiftyFourThirtyAreFromFiftyThreeThirtyToFiftyFiveThirty) {
     const std::pair<ClockReading, bool> cases[] = {
         {{0, 7, 53, 29}, false}, {{0, 7, 53, 30}, true},  {{0, 7, 54, 30}, true},
