@@ -32,9 +32,11 @@ dbus-monitor --system >>"$work/monitor.log" 2>&1 &
 monitor=$!
 failed=0
 for systemd in no yes; do
-    # A /run and /tmp of its own: no Larkmoor of this machine's is met, and /run/systemd is ours.
+    # A /run of its own, with this user's runtime folder in it, where its lock then lives: no
+    # Larkmoor of this machine's is met, and /run/systemd is ours. /tmp stays, since the build
+    # (and the program) may be there.
     QT_QPA_PLATFORM=offscreen timeout 15 unshare -m --propagation private sh -c '
-        mount -t tmpfs larkmoor-test /run && mount -t tmpfs larkmoor-test /tmp &&
+        mount -t tmpfs larkmoor-test /run && mkdir -p /run/user/$(id -u) &&
         if [ "$1" = yes ]; then mkdir -p /run/systemd/system; fi && exec "$2"' \
         sh "$systemd" "$1/app/larkmoor" >"$work/larkmoor-$systemd.log" 2>&1 || true
     sleep 0.5
