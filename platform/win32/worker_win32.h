@@ -45,13 +45,10 @@ inline DWORD WINAPI RunJob(void* parameter) {
 }
 inline bool StartThread(std::function<void()> work) {
     auto* job = new std::function<void()>(std::move(work));
-    HANDLE thread = CreateThread(nullptr, 0, RunJob, job, 0, nullptr);
-    if (!thread) {
+    const Handle thread(CreateThread(nullptr, 0, RunJob, job, 0, nullptr)); // nobody joins it
+    if (!thread)
         delete job;
-        return false;
-    }
-    CloseHandle(thread);
-    return true;
+    return static_cast<bool>(thread);
 }
 
 } // namespace larkmoor
