@@ -66,10 +66,14 @@ class Win32Control : public ui::Control {
     std::string ToolTip() const override {
         if (!tip_)
             return {};
-        char text[1024] = "";
-        TTTOOLINFOA tool = ToolInfo(text);
-        SendMessageA(tip_, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&tool));
-        return text;
+        // Read wide: the narrow form gives at most 80 characters on older common controls and
+        // on Wine, whatever the buffer.
+        wchar_t text[1024] = L"";
+        TTTOOLINFOA tool = ToolInfo(reinterpret_cast<char*>(text));
+        SendMessageW(tip_, TTM_GETTEXTW, std::size(text), reinterpret_cast<LPARAM>(&tool));
+        char narrow[2048] = "";
+        WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+        return narrow;
     }
 
     const ui::ControlDecl& Decl() const { return decl_; }
@@ -178,8 +182,6 @@ class Win32Window : public ui::Window {
     // The native window, and that of a declared control; null once closed.
     HWND Handle() const { return hwnd_; }
     HWND ControlHandle(std::string_view name);
-    // The WM_COMMAND id of a declared menu command; 0 for none.
-    UINT CommandId(std::string_view name) const;
 
   private:
     friend class Win32WindowSystem;
