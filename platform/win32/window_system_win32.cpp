@@ -118,10 +118,6 @@ HWND Win32WindowSystem::ControlHandle(ui::Window& window, std::string_view contr
     return dynamic_cast<Win32Window&>(window).ControlHandle(control);
 }
 
-UINT Win32WindowSystem::CommandId(ui::Window& window, std::string_view command) {
-    return dynamic_cast<Win32Window&>(window).CommandId(command);
-}
-
 void Win32WindowSystem::Forget(Win32Window* window) {
     windows_.erase(std::remove(windows_.begin(), windows_.end(), window), windows_.end());
 }

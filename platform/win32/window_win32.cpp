@@ -91,11 +91,6 @@ HWND Win32Window::ControlHandle(std::string_view name) {
     return static_cast<Win32Control&>(Find(name)).Handle();
 }
 
-UINT Win32Window::CommandId(std::string_view name) const {
-    const auto it = std::find(menuCommands_.begin(), menuCommands_.end(), name);
-    return it == menuCommands_.end() ? 0 : kFirstMenuId + (it - menuCommands_.begin());
-}
-
 void Win32Window::SetCaption(std::string_view caption) {
     if (hwnd_)
         SetWindowTextA(hwnd_, std::string(caption).c_str());

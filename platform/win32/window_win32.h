@@ -44,10 +44,9 @@ class Win32WindowSystem : public ui::WindowSystem {
     void End() override;
 
     // The native window of a window made here, and of one of its declared controls; null once
-    // closed. The WM_COMMAND id of one of its menu commands; 0 for none.
+    // closed.
     static HWND Handle(ui::Window& window);
     static HWND ControlHandle(ui::Window& window, std::string_view control);
-    static UINT CommandId(ui::Window& window, std::string_view command);
 
   private:
     friend class Win32Window;

@@ -29,8 +29,6 @@ class Driver {
     // The text and background colours a label is drawn with.
     virtual std::pair<ui::Colour, ui::Colour> Colours(ui::Window& window,
                                                       std::string_view label) = 0;
-    // The menu bar, an entry per string: "Files>Exit" for a drop-down and its commands.
-    virtual std::vector<std::string> Menu(ui::Window& window) = 0;
     virtual bool HasFocus(ui::Window& window, std::string_view control) = 0;
     // Top-level windows on the screen, message boxes included.
     virtual int ShownWindows() = 0;
@@ -41,7 +39,9 @@ class Driver {
 
     // What the user does; it takes effect in the event loop.
     virtual void Press(Key key) = 0; // to the control with the focus
-    // Chooses the menu command or clicks the button `name`; "" closes the window's frame.
+    // Chooses the menu command at `path`, by the captions shown: "Files>Exit", "About".
+    virtual void Choose(ui::Window& window, std::string_view path) = 0;
+    // Clicks the button `name`; "" closes the window's frame.
     virtual void Act(ui::Window& window, std::string_view name) = 0;
 
     // Runs the event loop. Its exit code when it ended by itself; nothing when `until` held

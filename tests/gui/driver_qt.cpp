@@ -27,6 +27,12 @@ QWidget* Widget(ui::Window& window, std::string_view name) {
     return top ? top->findChild<QWidget*>(QString::fromUtf8(name.data(), name.size())) : nullptr;
 }
 
+// The action captioned `caption`; null for none.
+QAction* Captioned(const QList<QAction*>& actions, const QString& caption) {
+    const auto it = std::ranges::find(actions, caption, &QAction::text);
+    return it == actions.end() ? nullptr : *it;
+}
+
 // Runs `action` from the event loop, as a user's input would arrive.
 void Later(std::function<void()> action) {
     QTimer::singleShot(0, qApp, std::move(action));
@@ -47,14 +53,6 @@ class QtDriver : public Driver {
         return {ToColour(w->palette().color(w->foregroundRole())),
                 ToColour(image.pixelColor(
                     w->mapTo(w->window(), QPoint(w->width() - 1, w->height() - 1))))};
-    }
-    std::vector<std::string> Menu(ui::Window& window) override {
-        std::vector<std::string> entries;
-        for (QAction* action : QtWindowSystem::TopLevel(window)->findChild<QMenuBar*>()->actions())
-            for (QAction* item : action->menu() ? action->menu()->actions() : QList{action})
-                entries.push_back((action == item ? "" : action->text().toStdString() + ">") +
-                                  item->text().toStdString());
-        return entries;
     }
     bool HasFocus(ui::Window& window, std::string_view control) override {
         return QApplication::focusWidget() &&
@@ -83,27 +81,28 @@ class QtDriver : public Driver {
         const Qt::Key qtKey = key == Key::Enter ? Qt::Key_Return : Qt::Key_Escape;
         Later([qtKey] { QTest::keyClick(QApplication::focusWidget(), qtKey); });
     }
-    // A click on the menu bar's entry, then on the drop-down's; a click on a button; a close
-    // request, as the window manager sends it for the frame's close box.
+    // A click on the menu bar's title captioned, then on the drop-down's command.
+    void Choose(ui::Window& window, std::string_view path) override {
+        auto* bar = QtWindowSystem::TopLevel(window)->findChild<QMenuBar*>();
+        const QStringList captions = QString::fromUtf8(path.data(), path.size()).split('>');
+        Later([=] {
+            QAction* title = Captioned(bar->actions(), captions[0]);
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(title).center());
+            if (QMenu* menu = captions.size() > 1 && title ? title->menu() : nullptr)
+                Later([=] {
+                    QAction* command = Captioned(menu->actions(), captions[1]);
+                    QTest::mouseClick(menu, Qt::LeftButton, {},
+                                      menu->actionGeometry(command).center());
+                });
+        });
+    }
+    // A click on a button; a close request, as the window manager sends it for the frame's close
+    // box.
     void Act(ui::Window& window, std::string_view name) override {
         QWidget* top = QtWindowSystem::TopLevel(window);
         if (name.empty())
             return Later([top] { top->close(); });
-        auto* bar = top->findChild<QMenuBar*>();
-        QAction* action = top->findChild<QAction*>(QString::fromUtf8(name.data(), name.size()));
-        if (!action)
-            return Later(
-                [button = Widget(window, name)] { QTest::mouseClick(button, Qt::LeftButton); });
-        auto* menu = qobject_cast<QMenu*>(action->parent());
-        Later([=] {
-            QAction* title = menu ? menu->menuAction() : action;
-            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(title).center());
-            if (menu)
-                Later([=] {
-                    QTest::mouseClick(menu, Qt::LeftButton, {},
-                                      menu->actionGeometry(action).center());
-                });
-        });
+        Later([button = Widget(window, name)] { QTest::mouseClick(button, Qt::LeftButton); });
     }
 
     std::optional<int> Run(int limitMs, std::function<bool()> until) override {

@@ -38,34 +38,32 @@ void Type(std::vector<BYTE> keys) {
     }
 }
 
-// The keys that choose the command `id` of a menu bar: Alt to the first title, Right on to the one
-// that is or holds the command, Down into its drop-down and on to it, Enter.
-std::vector<BYTE> MenuKeys(HMENU bar, UINT id) {
-    for (int title = 0; title < GetMenuItemCount(bar); ++title) {
-        HMENU dropDown = GetSubMenu(bar, title);
-        for (int item = -1; item < (dropDown ? GetMenuItemCount(dropDown) : 0); ++item) {
-            if (GetMenuItemID(item < 0 ? bar : dropDown, item < 0 ? title : item) != id)
-                continue;
-            std::vector<BYTE> keys{VK_MENU};
-            keys.insert(keys.end(), title, VK_RIGHT);
-            keys.insert(keys.end(), item + 1, VK_DOWN);
-            keys.push_back(VK_RETURN);
-            return keys;
-        }
-    }
-    return {};
-}
-
-// "caption" of each command of `menu`, "caption>item" for those of its drop-downs.
-void MenuEntries(HMENU menu, const std::string& prefix, std::vector<std::string>& entries) {
-    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+// The position of the item of `menu` captioned `caption`; -1 for none.
+int Position(HMENU menu, std::string_view caption) {
+    for (int i = 0; menu && i < GetMenuItemCount(menu); ++i) {
         char text[64] = "";
         GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
-        if (HMENU dropDown = GetSubMenu(menu, i))
-            MenuEntries(dropDown, prefix + text + ">", entries);
-        else
-            entries.push_back(prefix + text);
+        if (caption == text)
+            return i;
     }
+    return -1;
+}
+
+// The keys that choose the command at `path` of a menu bar: Alt to the first title, Right on to
+// the one captioned, Down into its drop-down and on to the command, Enter; none where the bar has
+// no such command.
+std::vector<BYTE> MenuKeys(HMENU bar, std::string_view path) {
+    const std::size_t split = path.find('>');
+    const int title = Position(bar, path.substr(0, split));
+    const int item =
+        split == path.npos ? -1 : Position(GetSubMenu(bar, title), path.substr(split + 1));
+    if (title < 0 || (split != path.npos && item < 0))
+        return {};
+    std::vector<BYTE> keys{VK_MENU};
+    keys.insert(keys.end(), title, VK_RIGHT);
+    keys.insert(keys.end(), item + 1, VK_DOWN);
+    keys.push_back(VK_RETURN);
+    return keys;
 }
 
 class Win32Driver : public Driver {
@@ -95,11 +93,6 @@ class Win32Driver : public Driver {
         ReleaseDC(label, dc);
         return {text, logBrush.lbColor};
     }
-    std::vector<std::string> Menu(ui::Window& window) override {
-        std::vector<std::string> entries;
-        MenuEntries(GetMenu(Hwnd(window)), "", entries);
-        return entries;
-    }
     bool HasFocus(ui::Window& window, std::string_view control) override {
         return GetFocus() && GetFocus() == Hwnd(window, control);
     }
@@ -128,15 +121,18 @@ class Win32Driver : public Driver {
     }
 
     void Press(Key key) override { Type({BYTE(key == Key::Enter ? VK_RETURN : VK_ESCAPE)}); }
-    // A menu command from the keyboard, a button with the mouse, the frame closed with Alt+F4.
+    // From the keyboard, as a user who knows the menu's captions.
+    void Choose(ui::Window& window, std::string_view path) override {
+        SetForegroundWindow(Hwnd(window));
+        Type(MenuKeys(GetMenu(Hwnd(window)), path));
+    }
+    // A button with the mouse, the frame closed with Alt+F4.
     void Act(ui::Window& window, std::string_view name) override {
         SetForegroundWindow(Hwnd(window));
-        if (name.empty()) { // Alt+F4
+        if (name.empty()) {
             keybd_event(VK_MENU, 0, 0, 0);
             Type({VK_F4});
             keybd_event(VK_MENU, 0, KEYEVENTF_KEYUP, 0);
-        } else if (const UINT id = Win32WindowSystem::CommandId(window, name)) {
-            Type(MenuKeys(GetMenu(Hwnd(window)), id));
         } else { // the mouse moved to its middle, its left button pressed and let go
             RECT r{};
             GetWindowRect(Hwnd(window, name), &r);

@@ -86,21 +86,5 @@ TEST(Watcher, EachReadingShowsItsTruthAndEachClosureSetsOnce) {
     }
 }
 
-TEST(Watcher, ASetCarriesTheClosuresFirstInstantAndNothingShowsMissingBeforeTheFirstCheck) {
-    fakes::FakePort port;
-    fakes::FakeClock clock;
-    fakes::FakeReadiness readiness;
-    readiness.latest = {false, "", "ntpd is running"};
-    fakes::FakeControl lblTime, lblPort;
-    ClosureWatcher watcher{port, clock, readiness, lblTime, lblPort};
-    watcher.Timer1_Timer();
-    EXPECT_EQ(lblTime.toolTip, "Checking: port note; checking whether it may set the clock. ntpd "
-                               "is running and may move the clock back after a set.");
-    port.status = 0x77;
-    port.closedAt = 2;
-    watcher.Timer1_Timer();
-    EXPECT_EQ(clock.closures, std::vector<std::optional<std::int64_t>>{2});
-}
-
 } // namespace
 } // namespace larkmoor
