@@ -93,10 +93,6 @@ std::string WmiPortResourceQuery(const std::string& instanceId) {
            "\"} WHERE ResultClass = Win32_PortResource";
 }
 
-long WmiConnectFlags(unsigned windowsMajor) {
-    return windowsMajor >= 6 ? WBEM_FLAG_CONNECT_USE_MAX_WAIT : 0;
-}
-
 std::optional<std::vector<IoRange>> WmiRanges(const NextRow& next) {
     std::vector<IoRange> ranges;
     for (;;) {
@@ -119,14 +115,14 @@ std::optional<std::vector<IoRange>> WmiIoRanges(const std::string& instanceId) {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
     GetVersionExA(&version);
+    const long flags = version.dwMajorVersion >= 6 ? WBEM_FLAG_CONNECT_USE_MAX_WAIT : 0;
     const Bstr space("ROOT\\CIMV2"), language("WQL"), query(WmiPortResourceQuery(instanceId));
     ComRef<IWbemLocator> locator;
     ComRef<IWbemServices> services;
     ComRef<IEnumWbemClassObject> rows;
     if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                                 reinterpret_cast<void**>(&locator.p))) ||
-        FAILED(locator->ConnectServer(space.b, nullptr, nullptr, nullptr,
-                                      WmiConnectFlags(version.dwMajorVersion), nullptr, nullptr,
+        FAILED(locator->ConnectServer(space.b, nullptr, nullptr, nullptr, flags, nullptr, nullptr,
                                       &services.p)) ||
         !Impersonate(services.p) ||
         FAILED(services->ExecQuery(language.b, query.b,

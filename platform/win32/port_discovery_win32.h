@@ -58,8 +58,6 @@ using NextRow = std::function<long(long waitMs, std::optional<IoRange>& range)>;
 // The ranges of a query's rows, each waited for a few seconds at most; nothing unless the list
 // ends as complete (WBEM_S_FALSE).
 std::optional<std::vector<IoRange>> WmiRanges(const NextRow& next);
-// The flags for connecting to WMI on this major version of Windows: XP knows no time limit.
-long WmiConnectFlags(unsigned windowsMajor);
 
 // The status register of the first parallel port, and in words which port that is; no address,
 // and why, where no port may be read.

@@ -62,6 +62,22 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
     return EXCEPTION_EXECUTE_HANDLER; // ends the process with the code, without a dialog
 }
 
+// Windows 11 gives a process whose windows are all hidden only the default timer resolution
+// unless it opts out, through SetProcessInformation; looked up at run time, since XP has no such
+// call.
+void KeepTimerResolution() {
+    using SetInformation = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+    const auto set = reinterpret_cast<SetInformation>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetProcessInformation")));
+    // PROCESS_POWER_THROTTLING_STATE, version 1: take control of the timer resolution
+    // (PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION) and turn its throttling off.
+    struct {
+        ULONG version = 1, controlMask = 0x4, stateMask = 0;
+    } state;
+    constexpr int kProcessPowerThrottling = 4;
+    if (set)
+        set(GetCurrentProcess(), kProcessPowerThrottling, &state, sizeof state);
+}
 } // namespace
 
 std::string HostCommandLine(const std::string& program, const HostHandles& handles) {
@@ -102,17 +118,6 @@ int ServePortPage(PortPage& page, const HostHandles& handles, Port& port) {
     }
 }
 
-bool KeepTimerResolution(SetProcessInformationFn setInformation) {
-    // PROCESS_POWER_THROTTLING_STATE, version 1: take control of the timer resolution
-    // (PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION) and turn its throttling off.
-    struct {
-        ULONG version = 1, controlMask = 0x4, stateMask = 0;
-    } state;
-    constexpr int kProcessPowerThrottling = 4;
-    return setInformation &&
-           setInformation(GetCurrentProcess(), kProcessPowerThrottling, &state, sizeof state);
-}
-
 int RunPortHost(const HostHandles& handles) {
     // A crash in the library ends this process quietly; the window reports it.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
@@ -122,10 +127,7 @@ int RunPortHost(const HostHandles& handles) {
         return 1;
     crashPage = page;
     SetUnhandledExceptionFilter(ReportCrash);
-    // Windows 11 gives a process whose windows are all hidden only the default timer resolution
-    // unless it opts out; looked up at run time, since XP has no such call.
-    KeepTimerResolution(reinterpret_cast<SetProcessInformationFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetProcessInformation"))));
+    KeepTimerResolution();
     auto registry = MakeSystemRegistry();
     auto port = MakeLibraryPort(
         PortLibraryFolders(OwnProgram()), [] { return static_cast<std::uint32_t>(GetTickCount()); },

@@ -53,12 +53,6 @@ int ServePortPage(PortPage& page, const HostHandles& handles, Port& port);
 // resolution kept.
 int RunPortHost(const HostHandles& handles);
 
-// Opts the process out of Windows 11's timer-resolution throttling of hidden windows, through
-// SetProcessInformation where Windows has it (`setInformation` as GetProcAddress gives it);
-// true when Windows took it.
-using SetProcessInformationFn = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
-bool KeepTimerResolution(SetProcessInformationFn setInformation);
-
 // The window's side: the port read through a host started from `hostProgram`, at the status
 // register `chosen` names. A host that has not published for a second, or that ended, is ended
 // and started again when the port library's files change, or a minute later.

@@ -212,18 +212,5 @@ TEST(HostedPort, AHostThatHangsCrashesOrStopsIsNoPortWithItsReasonAndStartedAgai
     }
 }
 
-// SetProcessInformation where it is asked for this process's power throttling state, version 1,
-// with the ignore-timer-resolution throttling taken in hand and off.
-BOOL WINAPI Throttling(HANDLE process, int kind, void* data, DWORD size) {
-    const auto* state = static_cast<const ULONG*>(data);
-    return process == GetCurrentProcess() && kind == 4 && size == 3 * sizeof(ULONG) &&
-           state[0] == 1 && state[1] == 0x4 && state[2] == 0;
-}
-
-TEST(PortHost, AsksToKeepItsTimerResolutionWhereWindowsCan) {
-    EXPECT_FALSE(KeepTimerResolution(nullptr)); // XP: nothing to call
-    EXPECT_TRUE(KeepTimerResolution(Throttling));
-}
-
 } // namespace
 } // namespace larkmoor
