@@ -6,7 +6,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <time.h>
 
 namespace larkmoor {
 
@@ -39,9 +38,9 @@ struct PortChoice {
 };
 PortChoice FindFirstPort(const std::string& proc, const std::string& dev);
 
-// True within a minute either side of hh:54:30 by the wall clock (CLOCK_REALTIME, as `read`
-// gives it): the hour's closure follows the time of day, not the time since boot.
-bool NearClosureNow(const std::function<timespec(clockid_t)>& read);
+// True within a minute either side of hh:54:30 by the wall clock (CLOCK_REALTIME): the hour's
+// closure follows the time of day, not the time since boot.
+bool NearClosureNow();
 
 // What the first parallel port is found in and claimed through, and the time, for tests. `now`
 // is CLOCK_MONOTONIC: the instants of closures are taken from it.
@@ -50,13 +49,7 @@ struct PortMachine {
     std::string dev = "/dev";
     std::shared_ptr<PpdevIo> ppdev = MakeSystemPpdev();
     std::function<std::chrono::steady_clock::time_point()> now = std::chrono::steady_clock::now;
-    std::function<bool()> nearClosure = [] {
-        return NearClosureNow([](clockid_t id) {
-            timespec ts{};
-            clock_gettime(id, &ts);
-            return ts;
-        });
-    };
+    std::function<bool()> nearClosure = NearClosureNow;
 };
 
 // How long the port waits before looking again for a port that it lacks.

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <time.h>
 
 namespace larkmoor {
 
@@ -121,8 +122,10 @@ class ThreadedPort : public Port {
 
 } // namespace
 
-bool NearClosureNow(const std::function<timespec(clockid_t)>& read) {
-    return NearClosureTime(LocalReading(read(CLOCK_REALTIME)));
+bool NearClosureNow() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return NearClosureTime(LocalReading(now));
 }
 
 std::unique_ptr<Port> MakeFirstParallelPort(PortMachine machine) {

@@ -7,12 +7,15 @@
 
 namespace larkmoor {
 
+namespace {
+// True within a minute either side of hh:54:30 by the system clock.
 bool NearClosureNow() {
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     const std::optional<ClockReading> local = LocalReading(now, SystemTimeCalls());
     return local && NearClosureTime(*local);
 }
+} // namespace
 
 // The port library runs in a port host started from this very program, so that the station
 // still copies one exe.

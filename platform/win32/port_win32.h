@@ -35,9 +35,6 @@ std::string LibraryFiles(const std::vector<std::string>& folders);
 // where neither is.
 std::string DriverPolicyNote(Registry& registry);
 
-// True within a minute either side of hh:54:30 by the system clock.
-bool NearClosureNow();
-
 // The folder of `program`, then the system folder of 32-bit libraries (SysWOW64 for the 32-bit
 // program on 64-bit Windows).
 std::vector<std::string> PortLibraryFolders(const std::string& program);

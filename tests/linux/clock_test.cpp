@@ -36,14 +36,11 @@ bool DropTimeCapability() {
 
 // No test may set this machine's clock: this process, and every program it starts, loses
 // CAP_SYS_TIME before any test runs, or the tests do not run at all.
-struct WithoutTimeCapability : ::testing::Environment {
-    void SetUp() override {
-        if (!DropTimeCapability())
-            std::abort();
-    }
-};
-const auto* const kWithoutTimeCapability =
-    ::testing::AddGlobalTestEnvironment(new WithoutTimeCapability);
+[[maybe_unused]] const bool kWithoutTimeCapability = [] {
+    if (!DropTimeCapability())
+        std::abort();
+    return true;
+}();
 
 // A set as the watcher makes it: started, then its outcome asked for every 5 ms, for at most 10 s.
 ClockSet SetAndWait(Clock& clock) {

@@ -38,12 +38,6 @@ TEST(PortLibrary, TheFirstUsableOneIsReadOrTheNoteSaysWhyNone) {
         EXPECT_EQ(note.ends_with("\npolicy"), note.find("is not open") != std::string::npos);
         EXPECT_EQ(port->Inp(0).note.empty(), status.has_value()); // loaded, nothing read
     }
-    // The first folder (the program's own) before the second (the system's).
-    Folder own, system("Larkmoor System");
-    own.Place("inpout32.dll", "inpout32.dll");
-    system.Place("cdecl.dll", "inpout32.dll");
-    const auto port = MakeLibraryPort({own.path, system.path}, [] { return 0u; });
-    EXPECT_EQ(port->Inp(kStatusPort).note, own.path + "\\inpout32.dll");
 }
 
 TEST(PortLibrary, OneLaterBesideTheProgramIsUsedWithin5SecondsOneInTheCurrentDirectoryNever) {
