@@ -27,10 +27,16 @@ QWidget* Widget(ui::Window& window, std::string_view name) {
     return top ? top->findChild<QWidget*>(QString::fromUtf8(name.data(), name.size())) : nullptr;
 }
 
-// The action captioned `caption`; null for none.
-QAction* Captioned(const QList<QAction*>& actions, const QString& caption) {
-    const auto it = std::ranges::find(actions, caption, &QAction::text);
-    return it == actions.end() ? nullptr : *it;
+// Clicks the action captioned `caption` where `on` (a menu bar or a drop-down) shows it; the
+// action, or null where `on` shows none.
+template <typename Menu> QAction* ClickCaptioned(Menu* on, const QString& caption) {
+    for (QAction* action : on->actions()) {
+        if (action->text() == caption) {
+            QTest::mouseClick(on, Qt::LeftButton, {}, on->actionGeometry(action).center());
+            return action;
+        }
+    }
+    return nullptr;
 }
 
 // Runs `action` from the event loop, as a user's input would arrive.
@@ -86,14 +92,9 @@ class QtDriver : public Driver {
         auto* bar = QtWindowSystem::TopLevel(window)->findChild<QMenuBar*>();
         const QStringList captions = QString::fromUtf8(path.data(), path.size()).split('>');
         Later([=] {
-            QAction* title = Captioned(bar->actions(), captions[0]);
-            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(title).center());
+            QAction* title = ClickCaptioned(bar, captions[0]);
             if (QMenu* menu = captions.size() > 1 && title ? title->menu() : nullptr)
-                Later([=] {
-                    QAction* command = Captioned(menu->actions(), captions[1]);
-                    QTest::mouseClick(menu, Qt::LeftButton, {},
-                                      menu->actionGeometry(command).center());
-                });
+                Later([=] { ClickCaptioned(menu, captions[1]); });
         });
     }
     // A click on a button; a close request, as the window manager sends it for the frame's close
