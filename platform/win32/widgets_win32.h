@@ -67,7 +67,8 @@ class Win32Control : public ui::Control {
         if (!tip_)
             return {};
         // Read wide: the narrow form gives at most 80 characters on older common controls and
-        // on Wine, whatever the buffer.
+        // on Wine, whatever the buffer. The two tool structures differ only in the text pointer's
+        // type.
         wchar_t text[1024] = L"";
         TTTOOLINFOA tool = ToolInfo(reinterpret_cast<char*>(text));
         SendMessageW(tip_, TTM_GETTEXTW, std::size(text), reinterpret_cast<LPARAM>(&tool));
